@@ -8,6 +8,7 @@
 #include "core/console_ui.h"
 #include "device/device_state.h"
 #include "device/raw_disk_host.h"
+#include "protocol/protocol_state.h"
 
 namespace tervalo {
 
@@ -21,6 +22,7 @@ struct Console {
   Clock& clock;
 
   DeviceState device;
+  ProtocolState protocol;
 
   // Held by every device operation for its duration, so that a detection run on its worker
   // and an operation of the window never interleave on the scratch sector or the prefix flag.
