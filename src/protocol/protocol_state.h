@@ -19,6 +19,8 @@ struct ProtocolState {
   Sector commandSector{};
   // The request LBA drawn last, for failure texts.
   std::uint8_t lastRequestLba = 0;
+  // The program's pseudo-random generator (15-bit values), seeded at start-up.
+  std::uint32_t randomState = 1;
   // Set by the upgrade around its status-record read.
   bool readForUpgrade = false;
   // Work counter of the flash operations.
