@@ -1,0 +1,77 @@
+#include "protocol/setting_orders.h"
+
+#include <mutex>
+
+#include "core/bytes.h"
+#include "device/drive_table.h"
+#include "protocol/command_channel.h"
+
+namespace tervalo {
+
+namespace {
+
+// Opens the drive of the active page's controller and makes it the current controller.
+DriveHandle openActiveController(Console& console) {
+  console.protocol.currentController = console.controls.activePage;
+  const auto flags = controllerFlags(console, console.controls.activePage);
+  DriveHandle handle;
+  if (flags) handle = OpenDrive(console.host, *flags & kFlagDriveMask);
+  if (!handle) reportInvalidDrive(console);
+  return handle;
+}
+
+void markBusy(Console& console) {
+  const int page = console.protocol.currentController;
+  if (page >= 0 && page < kDevicePages) console.controls.settingBusy[static_cast<std::size_t>(page)] = 4;
+}
+
+}  // namespace
+
+bool WriteControllerSettings(Console& console) {
+  std::lock_guard lock(console.deviceMutex);
+  if (console.controls.pageChangeGuard) return false;
+  if (console.device.controllerCount == 0) {
+    reportNoDevice(console);
+    return false;
+  }
+  DriveHandle handle = openActiveController(console);
+  if (!handle) return false;
+  console.controls.settingBoxesEnabled = false;
+
+  Sector& sector = console.protocol.commandSector;
+  StampCommandSector(sector);
+  sector[cmd::kCommandCode] = 0x20;
+  sector[cmd::kSubCode] = console.controls.buzzerMuteChecked ? 0 : 1;
+  sector[cmd::kAddress] = console.controls.autoScanChecked ? 1 : 0;
+  const bool ok = writeCommandSectorAt(console, handle, kCommandLba);
+  handle.close();
+  markBusy(console);
+  return ok;
+}
+
+bool SendScanCommand(Console& console) {
+  std::lock_guard lock(console.deviceMutex);
+  if (console.device.controllerCount == 0) {
+    reportNoDevice(console);
+    return false;
+  }
+  DriveHandle handle = openActiveController(console);
+  if (!handle) return false;
+  console.controls.settingBoxesEnabled = false;
+
+  Sector& sector = console.protocol.commandSector;
+  sector[0] = '3';
+  sector[1] = 'X';
+  sector[cmd::kCommandCode] = 0x24;
+  sector[cmd::kSubCode] = console.controls.scanStart ? 0 : 1;
+  sector[cmd::kAddress] = console.controls.scanPort;
+  writeLe(sector, 7, 6, console.controls.scanFirstLba & 0xFFFFFFFFFFFFull);
+  writeLe(sector, 13, 6, console.controls.scanLastLba & 0xFFFFFFFFFFFFull);
+  StampCommandSector(sector);
+  const bool ok = writeCommandSectorAt(console, handle, kCommandLba);
+  handle.close();
+  markBusy(console);
+  return ok;
+}
+
+}  // namespace tervalo
