@@ -76,9 +76,9 @@ void runDrives(CliContext& ctx, bool json) {
   if (physical.empty()) {
     ctx.out << "No SCSI disks on this host (no /dev/sd*): nothing to probe.\n"
                "Try the simulated enclosures: tervaloctl --simulate detect\n";
-    return;
+  } else {
+    ctx.out << "Physical drives:\n";
   }
-  ctx.out << "Physical drives:\n";
   bool denied = false;
   for (const auto& p : physical) {
     ctx.out << "  " << p.number << "  " << p.name << "  " << (p.opens ? "opens" : "cannot open: " + p.error) << '\n';
@@ -87,12 +87,12 @@ void runDrives(CliContext& ctx, bool json) {
   ctx.out << "Volumes (" << device.driveLetterCount << "):\n";
   for (int i = 0; i < rows; ++i) {
     const DriveEntry& r = device.driveTable[i];
-    ctx.out << "  " << r.letter << "  " << driveTypeName(r.driveType) << "  disk " << int(r.diskNumber)
-            << "  offset " << r.startingOffset << "  length " << r.extentLength << '\n';
+    const std::string disk = r.diskNumber == kNoPhysicalDrive ? std::string("-") : std::to_string(r.diskNumber);
+    ctx.out << "  " << r.letter << "  " << driveTypeName(r.driveType) << "  disk " << disk << "  offset " << r.startingOffset << "  length " << r.extentLength << '\n';
   }
   if (denied)
-    ctx.out << "Raw disk access needs read and write rights on /dev/sd*: run as root, or install\n"
-               "data/60-tervalo.rules and join the group it names (see README).\n";
+    ctx.out << "Raw disk access needs read and write rights on /dev/sd* and CAP_SYS_RAWIO: run as root,\n"
+               "or install data/60-tervalo.rules and give tervaloctl the capability (see README).\n";
 }
 
 }  // namespace

@@ -34,6 +34,9 @@ struct VolumeInfo {
   std::uint8_t driveType = kDriveUnknown;
 };
 
+// The disk number of a volume on a disk that is none of the console's physical drives.
+inline constexpr std::uint32_t kNoPhysicalDrive = 0xFF;
+
 // The first extent of a volume on its physical disk.
 struct DiskExtent {
   std::uint32_t diskNumber = 0;

@@ -177,7 +177,7 @@ TEST_F(LinuxHostFixture, ExtentsComeFromSysfsInBytes) {
       {"sdb", false, false, 0, 0, 0},                // card reader without a card
       {"sdd1", true, false, 0, 0, 0},                // garbage start
       {"sdd2", true, false, 0, 0, 0},                // empty size
-      {"nvme0n1p1", true, false, 0, 0, 0},           // not on a SCSI disk: no drive number
+      {"nvme0n1p1", true, true, kNoPhysicalDrive, 2048LL * 512, 204800LL * 512},  // not a SCSI disk
       {"sdd3", false, false, 0, 0, 0},               // not a partition
       {"loop1p1", false, false, 0, 0, 0},
       {"sda", false, false, 0, 0, 0},                // a disk with partitions is no volume itself
@@ -252,6 +252,10 @@ TEST_F(LinuxHostFixture, DriveTableBuiltFromTheHost) {
   EXPECT_EQ(t[4].diskNumber, 2);
   EXPECT_EQ(t[2].letter, "sda10");
   EXPECT_EQ(t[2].extentLength, 4096LL * 512);
+  EXPECT_EQ(t[8].letter, "nvme0n1p1");
+  EXPECT_EQ(t[8].diskNumber, kNoPhysicalDrive);
+  // The NVMe system disk's volumes never count as volumes of physical drive 0.
+  EXPECT_EQ(VolumesOfPhysicalDrive(console.device, 0), "sda1,sda2,sda10");
   EXPECT_TRUE(sys->openFds.empty());
 }
 

@@ -175,17 +175,17 @@ HostHandle LinuxDiskHost::openVolume(const std::string& identity) {
 bool LinuxDiskHost::volumeExtent(HostHandle handle, DiskExtent& extent) {
   const auto device = impl_->lookup(handle);
   if (!device || device->physical) return false;
-  // Only volumes on the SCSI disks have a physical drive number.
+  // Only volumes on the SCSI disks have a physical drive number; the others (NVMe, virtio, ...)
+  // say so with a number no physical drive has, instead of inheriting a row's old one.
   const auto disks = listScsiDisks(impl_->sysfsRoot);
   const auto diskIt = std::find(disks.begin(), disks.end(), device->disk);
-  if (diskIt == disks.end()) return false;
 
   const auto start = device->partition ? readSysfsNumber(device->sysfsPath + "/start") : std::optional<std::uint64_t>{0};
   const auto size = readSysfsNumber(device->sysfsPath + "/size");
   constexpr std::uint64_t kMaxSectors = static_cast<std::uint64_t>(INT64_MAX) / kSectorBytes;
   if (!start || !size || *start > kMaxSectors || *size > kMaxSectors) return false;
 
-  extent.diskNumber = static_cast<std::uint32_t>(diskIt - disks.begin());
+  extent.diskNumber = diskIt == disks.end() ? kNoPhysicalDrive : static_cast<std::uint32_t>(diskIt - disks.begin());
   extent.startingOffset = static_cast<std::int64_t>(*start * kSectorBytes);
   extent.extentLength = static_cast<std::int64_t>(*size * kSectorBytes);
   return true;
