@@ -162,3 +162,24 @@ TEST(Scenario, FileFaultsAndClockReachTheHost) {
 
 }  // namespace
 }  // namespace tervalo::sim
+
+namespace tervalo::sim {
+namespace {
+
+TEST(Scenario, DocumentedExampleLoads) {
+  std::ifstream in(std::string(TERVALO_SOURCE_DIR) + "/docs/scenarios.md");
+  ASSERT_TRUE(in);
+  const std::string doc((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto begin = doc.find("```json\n");
+  ASSERT_NE(begin, std::string::npos);
+  const auto end = doc.find("```", begin + 8);
+  Scenario s;
+  std::string error;
+  ASSERT_TRUE(parseScenario(doc.substr(begin + 8, end - begin - 8), "docs/scenarios.md", s, error)) << error;
+  EXPECT_EQ(s.drives.size(), 2u);
+  EXPECT_EQ(s.faults.size(), 3u);
+  EXPECT_EQ(s.drives[1].controller->timeline.size(), 7u);
+}
+
+}  // namespace
+}  // namespace tervalo::sim
