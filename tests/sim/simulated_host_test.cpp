@@ -61,7 +61,9 @@ TEST_P(ProbeAnswers, MatchTheAccessPath) {
         << "a rejected vendor block still completes";
     const bool expected = single ? c.singleIdentifySigned : c.doubleIdentifySigned;
     EXPECT_EQ(hasSignature(block.data()), expected) << (single ? "single" : "double");
-    if (!expected) EXPECT_EQ(block[0], 0xCC) << "no data written for a rejected block";
+    if (!expected) {
+      EXPECT_EQ(block[0], 0xCC) << "no data written for a rejected block";
+    }
 
     Sector query{};
     ASSERT_TRUE(host.sendScsi(d.handle, buildVendorQueryRequest(single, query.data())));
