@@ -151,7 +151,9 @@ std::optional<DeviceIdentity> ShowDeviceIdentity(Console& console, std::optional
   const int page = *activePage;
   console.protocol.currentController = page;
   const int drive = static_cast<int>(console.device.controllerList[page] & kFlagDriveMask);
-  DeviceIdentity identity = describeDeviceIdentity(console.device.identifyData[drive], console.monitor.startCaption,
+  static constexpr Sector kBlank{};
+  const ConstBytes identify = drive < kMaxPhysicalDrives ? ConstBytes(console.device.identifyData[drive]) : kBlank;
+  DeviceIdentity identity = describeDeviceIdentity(identify, console.monitor.startCaption,
                                                    VolumesOfPhysicalDrive(console.device, drive));
   console.monitor.firmwareRevisionText = identity.firmwareRevisionText;
   console.monitor.scanSupported = identity.scanSupported;
