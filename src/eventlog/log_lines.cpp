@@ -7,7 +7,11 @@ namespace tervalo {
 namespace {
 constexpr char kQuote = '"';
 
-std::string device(int n) { return "D" + std::to_string(n); }
+std::string device(int n) {
+  std::string text(1, 'D');
+  text += std::to_string(n);
+  return text;
+}
 const char* portName(int port) { return port == 0 ? " P0" : " P1"; }
 const char* rebuildDirection(int port) { return port == 0 ? " P1 --> P0 " : " P0 --> P1 "; }
 std::string capacityText(std::uint64_t sectors) {

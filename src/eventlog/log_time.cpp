@@ -42,7 +42,10 @@ std::string formatTimeStamp(const LocalDateTime& time, const TimeStampFormat& fo
   tm.tm_wday = static_cast<int>(((days % 7) + 11) % 7);  // 1970-01-01 was a Thursday
   tm.tm_yday = static_cast<int>(days - LocalDateTime{time.year, 1, 1}.toEpochSeconds() / 86400);
   std::string stamp = formatPart(tm, format.shortDate);
-  if (!time.isMidnight()) stamp += " " + formatPart(tm, format.longTime);
+  if (!time.isMidnight()) {
+    stamp += ' ';
+    stamp += formatPart(tm, format.longTime);
+  }
   return stamp;
 }
 
