@@ -8,6 +8,8 @@
 #include "core/console_ui.h"
 #include "device/device_state.h"
 #include "device/raw_disk_host.h"
+#include "eventlog/event_log_state.h"
+#include "monitor/monitor_state.h"
 #include "protocol/protocol_state.h"
 #include "protocol/array_controls.h"
 
@@ -25,6 +27,8 @@ struct Console {
   DeviceState device;
   ProtocolState protocol;
   ArrayControlState controls;
+  MonitorState monitor;
+  EventLogState eventLog;
 
   // Held by every device operation for its duration, so that a detection run on its worker
   // and an operation of the window never interleave on the scratch sector or the prefix flag.

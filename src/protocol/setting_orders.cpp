@@ -71,6 +71,11 @@ bool SendScanCommand(Console& console) {
   const bool ok = writeCommandSectorAt(console, handle, kCommandLba);
   handle.close();
   markBusy(console);
+  // A stop order marks the page even when the write failed: event detection then reports the
+  // end of that scan as aborted by the user.
+  const int page = console.protocol.currentController;
+  if (!console.controls.scanStart && page >= 0 && page < kDevicePages)
+    console.eventLog.pages[static_cast<std::size_t>(page)].scanAbortMark = 1;
   return ok;
 }
 
