@@ -9,6 +9,7 @@
 
 namespace CLI {
 class App;
+class Option;
 }
 
 namespace tervalo::cli {
@@ -23,6 +24,7 @@ struct CliContext {
 
   // Global options.
   bool simulate = false;
+  CLI::Option* simulateOption = nullptr;
   std::string scenarioFile;  // empty: the built-in demo
   bool assumeYes = false;
   std::string sysfsRoot = "/sys";
@@ -44,6 +46,7 @@ struct CliContext {
 // Command registration, one function per command group.
 void addDrivesCommand(CLI::App& app, CliContext& ctx);
 void addOrderCommands(CLI::App& app, CliContext& ctx);
+void addDetectCommand(CLI::App& app, CliContext& ctx);
 
 // Runs tervaloctl with the given arguments and streams; returns the exit code.
 int runTervaloctl(int argc, char** argv, std::ostream& out = std::cout, std::ostream& err = std::cerr,

@@ -96,7 +96,7 @@ Scenario builtinDemoScenario() {
   ControllerConfig healthy = healthyMirrorController(AccessPath::Mailbox);
   healthy.identify = {"100315.1", "Tervalo Sim Mirror Bridge", "SIMCTL0001"};
   DriveConfig& d1 = s.addController(1, healthy);
-  d1.volumes = {{"sdb1", true, 2048, 976771120}};
+  d1.volumes = {{"sdb1", false, 2048, 976771120}};
 
   ControllerConfig rebuilding = healthyMirrorController(AccessPath::MailboxAta);
   rebuilding.identify = {"100315.1", "Tervalo Sim Mirror Bridge", "SIMCTL0002"};
@@ -123,7 +123,7 @@ Scenario builtinDemoScenario() {
   done.set.portState = 0x22;
   rebuilding.timeline.push_back(done);
   DriveConfig& d2 = s.addController(2, rebuilding);
-  d2.volumes = {{"sdc1", true, 2048, 976771120}};
+  d2.volumes = {{"sdc1", false, 2048, 976771120}};
   return s;
 }
 
