@@ -611,7 +611,11 @@ TEST(SimulatedHost, VanishFaultTakesTheDriveAwayMidOperationAndBringsItBack) {
 // Volumes, handles, time.
 
 TEST(SimulatedHost, VolumesAreListedInNameOrderWithTheirExtents) {
-  SimulatedHost host(builtinDemoScenario());
+  Scenario scenario = builtinDemoScenario();
+  for (auto& d : scenario.drives)
+    for (auto& v : d.volumes)
+      if (v.identity == "sdb1") v.removable = true;
+  SimulatedHost host(scenario);
   const auto volumes = host.listVolumes();
   std::vector<std::string> names;
   for (const auto& v : volumes) names.push_back(v.identity);
