@@ -8,6 +8,7 @@
 #include "core/console_ui.h"
 #include "device/device_state.h"
 #include "device/raw_disk_host.h"
+#include "firmware/firmware_state.h"
 #include "protocol/protocol_state.h"
 
 namespace tervalo {
@@ -23,6 +24,7 @@ struct Console {
 
   DeviceState device;
   ProtocolState protocol;
+  FirmwareState firmware;
 
   // Held by every device operation for its duration, so that a detection run on its worker
   // and an operation of the window never interleave on the scratch sector or the prefix flag.
