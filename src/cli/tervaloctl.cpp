@@ -25,6 +25,8 @@ int runTervaloctl(int argc, char** argv, std::ostream& out, std::ostream& err, s
   app.add_option("--dev-root", ctx.devRoot, "Where the device nodes live (for tests)")->group("");
 
   addDrivesCommand(app, ctx);
+  addImageCommand(app, ctx);
+  addFirmwareCheckCommand(app, ctx);
 
   try {
     app.parse(argc, argv);
