@@ -222,6 +222,8 @@ TEST(SettingsBlock, BytesFromTheSettingTab) {
       {"fan limit 1F40H", [](ImageSettingsInput& s) { s.fanAlarmLimit = "1F40H"; }, 0x6D, {0x40, 0x1F}},
       {"fan limit 70000", [](ImageSettingsInput& s) { s.fanAlarmLimit = "70000"; }, 0x6D, {0x70, 0x11}},
       {"fan 18 thermal 1", [](ImageSettingsInput& s) { s.fanSupported = "18"; }, 0x6C, {0x12}},
+      {"fan 33 keeps all 8 bits", [](ImageSettingsInput& s) { s.fanSupported = "33"; s.thermalSupported = "0"; },
+       0x6C, {0x21}},
       {"fan 1 thermal 2", [](ImageSettingsInput& s) { s.thermalSupported = "2"; }, 0x6C, {0x21}},
       {"thermal 17 cut to 8 bits", [](ImageSettingsInput& s) { s.thermalSupported = "17"; s.fanSupported = "0"; },
        0x6C, {0x10}},
