@@ -158,7 +158,7 @@ void runBuild(CliContext& ctx, const BuildArgs& a) {
   if (!built.ok) return fail(built.error);
 
   const SaveImageResult saved = SaveImageFile(ui, image, a.out);
-  if (!saved.ok) return fail(saved.name + ": " + saved.error);
+  if (!saved.ok) return fail(saved.error);
 
   ctx.out << "Wrote " << saved.name << ": " << built.imageSize << " bytes, settings offset " << hex(built.settingsOffset)
           << ", " << table.subCodeCount << " sub-code(s), " << checksumText(byteSum(image.data)) << ", seed " << seed

@@ -248,7 +248,9 @@ SaveImageResult SaveImageFile(ConsoleUi& ui, const LoadedImage& image, std::stri
   }
   ui.setStatusText(3, r.name);
   ui.setStatusText(2, std::to_string(image.length));
-  if (!writeFileAtomically(r.name, image.data.data(), image.length, r.error)) {
+  std::string why;
+  if (!writeFileAtomically(r.name, image.data.data(), image.length, why)) {
+    r.error = std::string(kCreateFileFailedText) + " " + r.name + ": " + why;
     ui.showMessage(errorBox(kCreateFileFailedText));
     return r;
   }
