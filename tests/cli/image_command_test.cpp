@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -46,7 +47,7 @@ struct ImageCli : ::testing::Test {
 
   void SetUp() override {
     dir = fs::path(::testing::TempDir()) /
-          ("tervalo_image_cli_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+          ("tervalo_image_cli_" + std::to_string(::getpid()) + "_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir);
     fs::create_directories(dir / "in");
     fs::create_directories(dir / "out");

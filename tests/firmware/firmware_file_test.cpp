@@ -1,6 +1,7 @@
 #include "firmware/firmware_file.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "support/fake_host.h"
 #include "support/memory_file_source.h"
@@ -164,7 +165,7 @@ TEST(OperationLock, TakeCallsTheHookAndReleaseResetsTheUpgradeTarget) {
 }
 
 TEST(HostFileSource, ReadsARealFileAndFailsToOpenAMissingOne) {
-  const std::string path = ::testing::TempDir() + "/tervalo_host_file_source.bin";
+  const std::string path = ::testing::TempDir() + "/tervalo_host_file_source_" + std::to_string(::getpid()) + ".bin";
   {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);

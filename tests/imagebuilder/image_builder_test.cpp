@@ -1,6 +1,7 @@
 #include "imagebuilder/image_builder.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -292,7 +293,7 @@ TEST(SaveName, ExtensionBecomesBin) {
 }
 
 TEST(SaveImage, WritesUnderTheBinNameAndSaysSo) {
-  const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "tervalo_save_image";
+  const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / ("tervalo_save_image_" + std::to_string(::getpid()));
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   LoadedImage image;
