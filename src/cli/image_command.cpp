@@ -35,21 +35,21 @@ bool fileExists(const std::string& path) {
 
 // --sub FILE[:TYPE[:true|false]]. An argument that names an existing file is a path as it
 // stands, colons and all.
-struct SubSpec {
+struct SubArg {
   std::string path;
   std::optional<std::uint8_t> codeType;
   std::optional<std::uint8_t> updateFlag;
 };
 
-bool parseSubSpec(const std::string& arg, SubSpec& spec, std::string& error) {
-  spec = {};
-  spec.path = arg;
+bool parseSubArg(const std::string& arg, SubArg& sub, std::string& error) {
+  sub = {};
+  sub.path = arg;
   const auto last = arg.rfind(':');
   if (fileExists(arg) || last == std::string::npos) return true;
   std::string rest = arg.substr(0, last);
   std::string typeText = arg.substr(last + 1);
   if (lower(typeText) == "true" || lower(typeText) == "false") {
-    spec.updateFlag = lower(typeText) == "true" ? 1 : 0;
+    sub.updateFlag = lower(typeText) == "true" ? 1 : 0;
     const auto before = rest.rfind(':');
     if (before == std::string::npos) {
       error = "--sub " + arg + ": give the code type before the update flag (FILE:TYPE:true|false)";
@@ -63,8 +63,8 @@ bool parseSubSpec(const std::string& arg, SubSpec& spec, std::string& error) {
     error = "--sub " + arg + ": code type " + type.error;
     return false;
   }
-  spec.path = rest;
-  spec.codeType = static_cast<std::uint8_t>(type.value);
+  sub.path = rest;
+  sub.codeType = static_cast<std::uint8_t>(type.value);
   return true;
 }
 
@@ -141,13 +141,13 @@ void runBuild(CliContext& ctx, const BuildArgs& a) {
   SubCodeTable table;
   table.entries[0].path = a.head;
   for (const std::string& arg : a.subs) {
-    SubSpec spec;
+    SubArg sub;
     std::string error;
-    if (!parseSubSpec(arg, spec, error)) return fail(error);
+    if (!parseSubArg(arg, sub, error)) return fail(error);
     SubCodeEntry& e = table.entries[static_cast<std::size_t>(++table.subCodeCount)];
-    e.path = spec.path;
-    e.codeType = spec.codeType.value_or(codeTypeFromName(fileNamePart(spec.path)).value_or(0));
-    e.updateFlag = spec.updateFlag.value_or(1);
+    e.path = sub.path;
+    e.codeType = sub.codeType.value_or(codeTypeFromName(fileNamePart(sub.path)).value_or(0));
+    e.updateFlag = sub.updateFlag.value_or(1);
   }
 
   BuildUi ui(ctx.err);
