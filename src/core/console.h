@@ -9,9 +9,10 @@
 #include "device/device_state.h"
 #include "device/raw_disk_host.h"
 #include "eventlog/event_log_state.h"
+#include "firmware/firmware_state.h"
 #include "monitor/monitor_state.h"
-#include "protocol/protocol_state.h"
 #include "protocol/array_controls.h"
+#include "protocol/protocol_state.h"
 
 namespace tervalo {
 
@@ -29,6 +30,7 @@ struct Console {
   ArrayControlState controls;
   MonitorState monitor;
   EventLogState eventLog;
+  FirmwareState firmware;
 
   // Held by every device operation for its duration, so that a detection run on its worker
   // and an operation of the window never interleave on the scratch sector or the prefix flag.
