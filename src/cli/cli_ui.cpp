@@ -5,9 +5,7 @@
 
 namespace tervalo::cli {
 
-void CliUi::setStatusText(int panel, const std::string& text) {
-  if (panel < 0 || panel >= kStatusPanelCount) return;
-  panels_[static_cast<std::size_t>(panel)] = text;
+void CliUi::showStatusText(int panel, const std::string& text) {
   // Only the failure panel speaks to the person; the others carry figures the commands print.
   if (panel == kErrorPanel && !quiet_ && !text.empty()) err_ << text << '\n';
 }

@@ -73,13 +73,15 @@ bool parseSubArg(const std::string& arg, SubArg& sub, std::string& error) {
 class BuildUi final : public ConsoleUi {
  public:
   explicit BuildUi(std::ostream& err) : err_(err) {}
-  void setStatusText(int, const std::string&) override {}
   MessageAnswer showMessage(const MessageBoxRequest& request) override {
     if (request.caption.value_or(kSystemDefaultErrorCaption) != "Error")
       err_ << request.caption.value_or("") << " " << request.text << '\n';
     return request.buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
   }
   void processPendingEvents() override {}
+
+ protected:
+  void showStatusText(int, const std::string&) override {}
 
  private:
   std::ostream& err_;

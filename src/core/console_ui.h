@@ -1,6 +1,7 @@
 #pragma once
 // What core operations tell the person. The main window implements it, tervaloctl writes to
 // stderr and answers prompts from --yes, tests record every call.
+#include <array>
 #include <optional>
 #include <string>
 
@@ -35,10 +36,25 @@ class ConsoleUi {
  public:
   virtual ~ConsoleUi() = default;
   // Writes one status-bar panel; the text stays until the next text for that panel.
-  virtual void setStatusText(int panel, const std::string& text) = 0;
+  void setStatusText(int panel, const std::string& text) {
+    if (panel < 0 || panel >= kStatusPanelCount) return;
+    panels_[static_cast<std::size_t>(panel)] = text;
+    showStatusText(panel, text);
+  }
+  // The text a panel shows now ("" when none was written).
+  const std::string& statusText(int panel) const {
+    static const std::string none;
+    return panel < 0 || panel >= kStatusPanelCount ? none : panels_[static_cast<std::size_t>(panel)];
+  }
   virtual MessageAnswer showMessage(const MessageBoxRequest& request) = 0;
   // Lets pending window events run between the steps of a long operation.
   virtual void processPendingEvents() = 0;
+
+ protected:
+  virtual void showStatusText(int panel, const std::string& text) = 0;
+
+ private:
+  std::array<std::string, kStatusPanelCount> panels_{};
 };
 
 // Helpers for the boxes the protocol and device layers show again and again.

@@ -2,7 +2,7 @@
 
 namespace tervalo::testing {
 
-void RecordingUi::setStatusText(int panel, const std::string& text) { statusWrites.push_back({panel, text}); }
+void RecordingUi::showStatusText(int panel, const std::string& text) { statusWrites.push_back({panel, text}); }
 
 MessageAnswer RecordingUi::showMessage(const MessageBoxRequest& request) {
   messages.push_back(request);

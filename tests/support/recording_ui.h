@@ -16,7 +16,6 @@ class RecordingUi : public ConsoleUi {
     std::string text;
   };
 
-  void setStatusText(int panel, const std::string& text) override;
   MessageAnswer showMessage(const MessageBoxRequest& request) override;
   void processPendingEvents() override;
 
@@ -31,6 +30,9 @@ class RecordingUi : public ConsoleUi {
   std::deque<MessageAnswer> answers;
   // Runs inside processPendingEvents: a test can make window events happen between steps.
   std::function<void()> onPendingEvents;
+
+ protected:
+  void showStatusText(int panel, const std::string& text) override;
 };
 
 }  // namespace tervalo::testing
