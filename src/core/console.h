@@ -10,6 +10,7 @@
 #include "device/raw_disk_host.h"
 #include "eventlog/event_log_state.h"
 #include "monitor/monitor_state.h"
+#include "monitor/monitoring_state.h"
 #include "protocol/protocol_state.h"
 #include "protocol/array_controls.h"
 
@@ -28,6 +29,7 @@ struct Console {
   ProtocolState protocol;
   ArrayControlState controls;
   MonitorState monitor;
+  MonitoringState monitoring;
   EventLogState eventLog;
 
   // Held by every device operation for its duration, so that a detection run on its worker
