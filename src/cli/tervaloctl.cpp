@@ -49,6 +49,8 @@ int runTervaloctl(int argc, char** argv, std::ostream& out, std::ostream& err, s
   addDrivesCommand(app, ctx);
   addDetectCommand(app, ctx);
   addOrderCommands(app, ctx);
+  addWatchCommand(app, ctx);
+  addLogCommand(app, ctx);
 
   try {
     app.parse(argc, argv);
