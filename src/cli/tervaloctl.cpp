@@ -51,6 +51,8 @@ int runTervaloctl(int argc, char** argv, std::ostream& out, std::ostream& err, s
   addOrderCommands(app, ctx);
   addImageCommand(app, ctx);
   addFirmwareCheckCommand(app, ctx);
+  addWatchCommand(app, ctx);
+  addLogCommand(app, ctx);
 
   try {
     app.parse(argc, argv);

@@ -11,6 +11,7 @@
 #include "eventlog/event_log_state.h"
 #include "firmware/firmware_state.h"
 #include "monitor/monitor_state.h"
+#include "monitor/monitoring_state.h"
 #include "protocol/array_controls.h"
 #include "protocol/protocol_state.h"
 
@@ -29,6 +30,7 @@ struct Console {
   ProtocolState protocol;
   ArrayControlState controls;
   MonitorState monitor;
+  MonitoringState monitoring;
   EventLogState eventLog;
   FirmwareState firmware;
 

@@ -1,6 +1,7 @@
 #pragma once
 // The day's log in memory: an ordered list of single-byte text lines.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,7 +16,13 @@ class LogBuffer {
   const std::string& line(std::size_t index) const { return lines_.at(index); }
   const std::vector<std::string>& lines() const { return lines_; }
 
-  void append(std::string line) { lines_.push_back(std::move(line)); }
+  void append(std::string line) {
+    lines_.push_back(std::move(line));
+    ++appended_;
+  }
+  // Lines appended since the buffer was made; replacing or clearing does not count. The lines a
+  // pass appended are the last (appendedLines() after − before) lines of the buffer.
+  std::uint64_t appendedLines() const { return appended_; }
   void clear() { lines_.clear(); }
   void replace(std::vector<std::string> lines) { lines_ = std::move(lines); }
 
@@ -24,6 +31,7 @@ class LogBuffer {
 
  private:
   std::vector<std::string> lines_;
+  std::uint64_t appended_ = 0;
 };
 
 // Splits a file's bytes into lines at CR LF, a lone CR or a lone LF; a NUL byte ends the text.

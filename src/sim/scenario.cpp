@@ -108,7 +108,8 @@ Scenario builtinDemoScenario() {
   m.firmwareBuild = "B0F";
   m.ports[0] = {"SIMD5000B1", "Sim Disk 500GB 7200rpm", 976773168, 2};
   m.ports[1] = {"SIMD5000B2", "Sim Disk 500GB 5400rpm", 976773168, 2};
-  const std::uint8_t steps[] = {5, 12, 20, 28, 37, 45, 54, 63, 72, 81, 90, 99};
+  // Done at status read 11, so that a dozen refreshes show the whole rebuild.
+  const std::uint8_t steps[] = {5, 14, 26, 37, 49, 62, 75, 88, 99};
   std::uint32_t at = 2;
   for (std::uint8_t p : steps) {
     TimelineStep st;
