@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "core/bytes.h"
+
 namespace tervalo::usbip {
 
 namespace {
@@ -245,7 +247,20 @@ ServeEnd Server::serveUrbs(int inFd, int outFd) {
       char line[160];
       std::snprintf(line, sizeof line, "usbip: submit seq %u ep %u %s len %u -> status %d actual %d", h->seqnum,
                     h->ep, in ? "in" : "out", length, r.status, r.actualLength);
-      note(line);
+      std::string text = line;
+      // Name the Bulk-Only messages: the command block of a CBW, status and residue of a CSW.
+      CommandBlockWrapper cbw;
+      if (!in && parseCbw(outData, cbw)) {
+        text += " CBW tag " + std::to_string(cbw.tag) + " len " + std::to_string(cbw.dataLength) + " cdb";
+        for (auto b : cbw.cdb) {
+          std::snprintf(line, sizeof line, " %02x", b);
+          text += line;
+        }
+      } else if (in && reply.data.size() == kCswSize && readLe(reply.data, 0, 4) == kCswSignature) {
+        text += " CSW residue " + std::to_string(readLe(reply.data, 8, 4)) + " status " +
+                std::to_string(reply.data[12]);
+      }
+      note(text);
     }
     const auto rb = encodeUrbHeader(r);
     out.assign(rb.begin(), rb.end());
