@@ -5,14 +5,22 @@
  *   sgio_probe /dev/sdX */
 #include <fcntl.h>
 #include <scsi/sg.h>
+#define _POSIX_C_SOURCE 200809L
 #include <stdio.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <time.h>
 #include <unistd.h>
 
 static void hex(const char *label, const unsigned char *p, int n) {
   printf(" %s=", label);
   for (int i = 0; i < n; ++i) printf("%02x", p[i]);
+}
+
+static double now(void) {
+  struct timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return t.tv_sec + t.tv_nsec / 1e9;
 }
 
 static void probe(int fd, const char *name, const unsigned char *cdb, int cdb_len, int dir, int len, int show) {
@@ -31,9 +39,11 @@ static void probe(int fd, const char *name, const unsigned char *cdb, int cdb_le
   io.sbp = sense;
   io.mx_sb_len = sizeof sense;
   io.timeout = 2000;
+  double t0 = now();
   int rc = ioctl(fd, SG_IO, &io);
-  printf("PROBE %s rc=%d status=0x%02x masked=0x%02x host=0x%04x driver=0x%04x resid=%d duration=%u sb_len=%d", name,
-         rc, io.status, io.masked_status, io.host_status, io.driver_status, io.resid, io.duration, io.sb_len_wr);
+  double took = now() - t0;
+  printf("PROBE %s rc=%d wall=%.2fs status=0x%02x masked=0x%02x host=0x%04x driver=0x%04x resid=%d duration=%u sb_len=%d", name,
+         rc, took, io.status, io.masked_status, io.host_status, io.driver_status, io.resid, io.duration, io.sb_len_wr);
   hex("sense", sense, io.sb_len_wr);
   if (show > 0) hex("data", data, show);
   if (len >= 94 && cdb[0] != 0x28) {
@@ -75,6 +85,10 @@ int main(int argc, char **argv) {
   probe(fd, "ata12-identify-ckcond", identify12, 12, SG_DXFER_FROM_DEV, 512, 0);
   probe(fd, "ata16-check-power-ckcond", powerMode16, 16, SG_DXFER_NONE, 0, 0);
   probe(fd, "ata16-vendor88-abort", vendorAta16, 16, SG_DXFER_NONE, 0, 0);
+  /* The test server never answers a READ of LBA 3000: a 2-second time-out, then recovery. */
+  const unsigned char readHung[10] = {0x28, 0, 0, 0, 0x0B, 0xB8, 0, 0, 1, 0};
+  probe(fd, "read10-timeout", readHung, 10, SG_DXFER_FROM_DEV, 512, 0);
+  probe(fd, "read10-after-timeout", read58, 10, SG_DXFER_FROM_DEV, 512, 16);
   close(fd);
   return 0;
 }

@@ -1,7 +1,7 @@
 // tervalo-usbip-serve: exports an in-memory disk as a USB mass-storage device over USB/IP.
 //
 //   tervalo-usbip-serve [--sectors N] [--log FILE] [--unplug-after N] [--unplug-mode disconnect|fail]
-//                       [--fixed-sense] [--vanish-at-lba L]
+//                       [--fixed-sense] [--vanish-at-lba L] [--hang-at-lba L]
 //                       [--inquiry-version V] [--tcp PORT]
 //
 // Without --tcp it serves one connection on stdin/stdout, which is how QEMU's guestfwd=...-cmd:
@@ -21,20 +21,26 @@
 #include "sim/usbip/usbip_server.h"
 
 namespace {
-// The in-memory disk, made to vanish (as an unplugged enclosure would) when a READ or WRITE
-// touches one chosen LBA.
-class VanishingDisk : public tervalo::usbip::RamDiskTarget {
+// The in-memory disk with two faults: it vanishes (as an unplugged enclosure would) when a READ
+// or WRITE touches one chosen LBA, and it hangs (never answers) on another.
+class FaultyDisk : public tervalo::usbip::RamDiskTarget {
  public:
-  VanishingDisk(std::uint32_t sectors, std::int64_t vanishAt) : RamDiskTarget(sectors), vanishAt_(vanishAt) {}
+  FaultyDisk(std::uint32_t sectors, std::int64_t vanishAt, std::int64_t hangAt)
+      : RamDiskTarget(sectors), vanishAt_(vanishAt), hangAt_(hangAt) {}
   tervalo::usbip::ScsiTargetResult execute(std::span<const std::uint8_t> cdb, bool dataIn, std::uint8_t* data,
                                            std::uint32_t length) override {
-    if (vanishAt_ >= 0 && cdb.size() >= 10 && (cdb[0] == 0x28 || cdb[0] == 0x2A)) {
+    if (cdb.size() >= 10 && (cdb[0] == 0x28 || cdb[0] == 0x2A)) {
       const auto lba = static_cast<std::int64_t>(tervalo::readBe(cdb, 2, 4));
       const auto count = static_cast<std::int64_t>(tervalo::readBe(cdb, 7, 2));
-      if (vanishAt_ >= lba && vanishAt_ < lba + count) {
-        tervalo::usbip::ScsiTargetResult gone;
-        gone.completed = false;
-        return gone;
+      auto touches = [&](std::int64_t at) { return at >= lba && at < lba + count; };
+      tervalo::usbip::ScsiTargetResult fault;
+      if (vanishAt_ >= 0 && touches(vanishAt_)) {
+        fault.completed = false;
+        return fault;
+      }
+      if (hangAt_ >= 0 && touches(hangAt_)) {
+        fault.hang = true;
+        return fault;
       }
     }
     return RamDiskTarget::execute(cdb, dataIn, data, length);
@@ -42,6 +48,7 @@ class VanishingDisk : public tervalo::usbip::RamDiskTarget {
 
  private:
   std::int64_t vanishAt_;
+  std::int64_t hangAt_;
 };
 }  // namespace
 
@@ -55,12 +62,14 @@ int main(int argc, char** argv) {
   bool fixedSense = false;
   int tcpPort = -1;
   std::int64_t vanishAt = -1;
+  std::int64_t hangAt = -1;
   int inquiryVersion = 6;
   app.add_option("--sectors", sectors, "Disk size in 512-byte sectors")->check(CLI::Range(1u, 1u << 22));
   app.add_option("--log", logPath, "Write one line per request to this file");
   app.add_option("--unplug-after", unplugAfter, "Drop the device when this CBW arrives (0: never)");
   app.add_option("--unplug-mode", unplugMode, "disconnect or fail")->check(CLI::IsMember({"disconnect", "fail"}));
   app.add_option("--vanish-at-lba", vanishAt, "Drop the device when a READ(10)/WRITE(10) touches this LBA");
+  app.add_option("--hang-at-lba", hangAt, "Never answer a READ(10)/WRITE(10) that touches this LBA");
   app.add_option("--inquiry-version", inquiryVersion, "INQUIRY VERSION byte (4 = SPC-2, 6 = SPC-4)")
       ->check(CLI::Range(0, 7));
   app.add_flag("--fixed-sense", fixedSense, "Hand ATA registers over in fixed-format sense when asked for fixed");
@@ -76,7 +85,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  VanishingDisk disk(sectors, vanishAt);
+  FaultyDisk disk(sectors, vanishAt, hangAt);
   disk.fillPattern();
   DeviceIdentity identity;
   identity.inquiryVersion = static_cast<std::uint8_t>(inquiryVersion);

@@ -381,6 +381,64 @@ TEST_F(UsbipServerTest, FailRequestsModeAnswersNoDevice) {
             kUrbNoDevice);
 }
 
+// A disk whose firmware hangs on READ(10) of LBA 9.
+class HangingDisk : public RamDiskTarget {
+ public:
+  HangingDisk() : RamDiskTarget(16) {}
+  ScsiTargetResult execute(std::span<const std::uint8_t> cdb, bool dataIn, std::uint8_t* data,
+                           std::uint32_t length) override {
+    if (cdb[0] == 0x28 && readBe(cdb, 2, 4) == 9) {
+      ScsiTargetResult r;
+      r.hang = true;
+      return r;
+    }
+    return RamDiskTarget::execute(cdb, dataIn, data, length);
+  }
+};
+
+TEST(UsbipServer, HungCommandWaitsForUnlinkAndReset) {
+  HangingDisk disk;
+  MassStorageDevice dev(disk);
+  Server srv(dev);
+  ScriptedClient c(srv);
+  ASSERT_EQ(c.import("1-1").size(), 320u);
+  EXPECT_EQ(c.submit(kBulkOutEndpoint, false, kCbwSize, buildCbw({1, 512, true, 0, {0x28, 0, 0, 0, 0, 9, 0, 0, 1, 0}}))
+                .header.status,
+            0);
+  // The data-in URB gets no answer; the host times out and unlinks it.
+  ASSERT_TRUE(c.sendSubmit(kBulkInEndpoint, true, 512));
+  const std::uint32_t hung = c.lastSeq();
+  UrbHeader u;
+  u.command = kCmdUnlink;
+  u.seqnum = hung + 1;
+  u.unlinkSeqnum = hung;
+  ASSERT_TRUE(testing::writeAllTo(c.fd(), encodeUrbHeader(u)));
+  Completion done;
+  ASSERT_TRUE(c.receive(done, true));
+  EXPECT_EQ(done.header.command, kRetUnlink);  // and no RET_SUBMIT before it
+  EXPECT_EQ(done.header.seqnum, hung + 1);
+  EXPECT_EQ(done.header.status, kUrbUnlinked);
+  EXPECT_EQ(srv.stats().unlinkedPending, 1u);
+  // Still hung until the reset; afterwards the device answers again.
+  ASSERT_TRUE(c.sendSubmit(kBulkInEndpoint, true, kCswSize));
+  const std::uint32_t second = c.lastSeq();
+  EXPECT_EQ(c.control(0x21, 0xFF, 0, 0, 0).header.status, 0);
+  u.seqnum = c.lastSeq() + 1;
+  u.unlinkSeqnum = second;
+  ASSERT_TRUE(testing::writeAllTo(c.fd(), encodeUrbHeader(u)));
+  ASSERT_TRUE(c.receive(done, true));
+  EXPECT_EQ(done.header.status, kUrbUnlinked);
+  EXPECT_EQ(c.submit(kBulkOutEndpoint, false, kCbwSize, buildCbw({2, 512, true, 0, {0x28, 0, 0, 0, 0, 8, 0, 0, 1, 0}}))
+                .header.status,
+            0);
+  const auto data = c.submit(kBulkInEndpoint, true, 512);
+  EXPECT_EQ(data.data, disk.sector(8));
+  const auto csw = c.submit(kBulkInEndpoint, true, kCswSize);
+  ASSERT_EQ(csw.data.size(), kCswSize);
+  EXPECT_EQ(readLe(csw.data, 4, 4), 2u);
+  EXPECT_EQ(csw.data[12], kCswPassed);
+}
+
 class VanishingTarget : public ScsiTarget {
  public:
   ScsiTargetResult execute(std::span<const std::uint8_t>, bool, std::uint8_t*, std::uint32_t) override {

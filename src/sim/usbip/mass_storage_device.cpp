@@ -199,6 +199,9 @@ UsbReply MassStorageDevice::standardRequest(std::uint8_t requestType, std::uint8
     case kSetConfiguration:
       if (value > 1) return stall();
       configuration_ = static_cast<std::uint8_t>(value);
+      // A (re)configured device starts its transport afresh, as after a bus reset.
+      resetTransport();
+      haltIn_ = haltOut_ = false;
       return {};
     case kGetConfiguration:
       return cut({configuration_}, length);
@@ -246,6 +249,7 @@ UsbReply MassStorageDevice::bulkOut(std::uint8_t endpoint, std::span<const std::
   std::lock_guard lock(mutex_);
   if (gone_) return {kUrbNoDevice, {}};
   if (endpoint != kBulkOutEndpoint || haltOut_) return stall();
+  if (phase_ == Phase::Hung) return {0, {}, true};
 
   if (phase_ == Phase::Idle) {
     CommandBlockWrapper cbw;
@@ -288,6 +292,7 @@ UsbReply MassStorageDevice::bulkIn(std::uint8_t endpoint, std::uint32_t length) 
   std::lock_guard lock(mutex_);
   if (gone_) return {kUrbNoDevice, {}};
   if (endpoint != kBulkInEndpoint || haltIn_) return stall();
+  if (phase_ == Phase::Hung) return {0, {}, true};
 
   if (phase_ == Phase::DataIn) {
     const std::uint32_t left = available_ - moved_;
@@ -323,6 +328,10 @@ void MassStorageDevice::executeCommand() {
   }
   if (!result.completed) {
     gone_ = true;
+    return;
+  }
+  if (result.hang) {
+    phase_ = Phase::Hung;
     return;
   }
   const std::uint32_t moved = std::min(result.transferred, cbw_.dataLength);

@@ -8,7 +8,8 @@
 // CBW's direction, a 13-byte CSW on bulk-in with the residue (host length minus bytes moved)
 // and status 0 passed, 1 failed (sense through REQUEST SENSE), 2 phase error. A failed
 // command with no data stalls bulk-in; an invalid CBW stalls both bulk endpoints until a
-// Bulk-Only Mass Storage Reset.
+// Bulk-Only Mass Storage Reset. A hung command leaves every bulk transfer pending until that
+// reset or a new SET_CONFIGURATION (which the host sends after a port reset).
 #include <array>
 #include <cstdint>
 #include <mutex>
@@ -36,6 +37,7 @@ inline constexpr std::uint8_t kCswPhaseError = 2;
 inline constexpr std::int32_t kUrbStall = -32;     // -EPIPE
 inline constexpr std::int32_t kUrbNoDevice = -19;  // -ENODEV
 inline constexpr std::int32_t kUrbShutdown = -108; // -ESHUTDOWN
+inline constexpr std::int32_t kUrbUnlinked = -104;  // -ECONNRESET
 
 struct DeviceIdentity {
   // 0xF055 is the vendor id conventionally used by free-software test devices; it belongs to no
@@ -78,6 +80,9 @@ std::array<std::uint8_t, kCswSize> buildCsw(std::uint32_t tag, std::uint32_t res
 struct UsbReply {
   std::int32_t status = 0;  // 0 or a negative errno
   std::vector<std::uint8_t> data;  // data-in, already cut to the request's length
+  // The device does not complete this transfer (a hung command): no answer goes back until the
+  // host unlinks it.
+  bool pending = false;
 };
 
 class MassStorageDevice {
@@ -103,7 +108,7 @@ class MassStorageDevice {
   std::vector<std::uint8_t> configurationDescriptor() const;
 
  private:
-  enum class Phase { Idle, DataOut, DataIn, Status };
+  enum class Phase { Idle, DataOut, DataIn, Status, Hung };
 
   UsbReply standardRequest(std::uint8_t requestType, std::uint8_t request, std::uint16_t value, std::uint16_t index,
                            std::uint16_t length);

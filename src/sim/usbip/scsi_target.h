@@ -18,6 +18,9 @@ struct ScsiTargetResult {
   // False when the target could not carry the command at all (the device went away): the
   // server then drops the device as if it were unplugged.
   bool completed = true;
+  // True when the device never answers this command (a hung firmware): the host's transfer
+  // stays pending until it gives up, unlinks it and resets the device.
+  bool hang = false;
   // SCSI status: kScsiStatusGood or kScsiStatusCheckCondition.
   std::uint8_t status = kScsiStatusGood;
   // Sense data for CHECK CONDITION, fixed (0x70) or descriptor (0x72) format; the host gets it

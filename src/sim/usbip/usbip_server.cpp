@@ -158,6 +158,7 @@ ServeEnd Server::serve(int inFd, int outFd) {
 
 ServeEnd Server::serveUrbs(int inFd, int outFd) {
   std::vector<std::uint8_t> out;
+  pending_.clear();
   for (;;) {
     if (device_.targetGone()) unplug();
     const bool failing = unplugged_ && options_.unplugMode == UnplugMode::FailRequests;
@@ -182,15 +183,19 @@ ServeEnd Server::serveUrbs(int inFd, int outFd) {
         std::lock_guard lock(statsMutex_);
         ++stats_.unlinks;
       }
-      // Every submit is answered before the next header is read, so the URB an unlink names
-      // has always completed already: status 0 says so.
+      // A submit the device left pending is cancelled (-ECONNRESET, and it gets no RET_SUBMIT);
+      // any other has completed already, which status 0 says.
       UrbHeader r;
       r.command = kRetUnlink;
       r.seqnum = h->seqnum;
-      r.status = 0;
+      r.status = pending_.erase(h->unlinkSeqnum) ? kUrbUnlinked : 0;
+      if (r.status != 0) {
+        std::lock_guard lock(statsMutex_);
+        ++stats_.unlinkedPending;
+      }
       const auto rb = encodeUrbHeader(r);
       if (!writeAll(outFd, rb.data(), rb.size())) return ServeEnd::IoError;
-      note("usbip: unlink " + std::to_string(h->unlinkSeqnum));
+      note("usbip: unlink " + std::to_string(h->unlinkSeqnum) + " -> status " + std::to_string(r.status));
       continue;
     }
     if (h->command != kCmdSubmit || h->transferBufferLength < 0 || h->transferBufferLength > kMaxTransfer) {
@@ -233,6 +238,11 @@ ServeEnd Server::serveUrbs(int inFd, int outFd) {
       note("usbip: target gone, closing the connection");
       unplug();
       return ServeEnd::Unplugged;
+    }
+    if (reply.pending) {
+      pending_.insert(h->seqnum);
+      note("usbip: submit seq " + std::to_string(h->seqnum) + " left pending");
+      continue;
     }
     if (reply.data.size() > length) reply.data.resize(length);
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <mutex>
 #include <ostream>
+#include <set>
 #include <string>
 
 #include "sim/usbip/mass_storage_device.h"
@@ -38,6 +39,7 @@ struct ServerStats {
   std::uint32_t imports = 0;
   std::uint32_t submits = 0;
   std::uint32_t unlinks = 0;
+  std::uint32_t unlinkedPending = 0;  // unlinks that cancelled a pending submit
 };
 
 enum class ServeEnd {
@@ -81,6 +83,7 @@ class Server {
   ServerOptions options_;
   std::atomic<bool> unplugged_{false};
   int wakeFds_[2] = {-1, -1};
+  std::set<std::uint32_t> pending_;  // seqnums of submits the device has not completed
   mutable std::mutex statsMutex_;
   ServerStats stats_;
 };
