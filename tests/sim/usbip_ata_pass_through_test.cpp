@@ -103,6 +103,10 @@ TEST(UsbipAtaPassThrough, CompletionFollowsCkCondAndAtaErrors) {
   EXPECT_EQ(regs->featuresOrError, 0x04);
   EXPECT_EQ(regs->commandOrStatus, 0x51);
   EXPECT_EQ(returnedAtaRegisters(*regs), (AtaRegisters{0x04, 0, 0, 0, 0, 0xA0, 0x51, 0}));
+  // What a host's sendAta() returns maps back onto the same task file.
+  const AtaRegisters fromHost{0x04, 0x02, 0x56, 0x34, 0x12, 0xE0, 0x51, 0};
+  EXPECT_EQ(taskFileFromReturnedRegisters(fromHost), (AtaTaskFile{0x04, 0x02, 0x123456, 0xE0, 0x51}));
+  EXPECT_EQ(returnedAtaRegisters(taskFileFromReturnedRegisters(fromHost)), fromHost);
 }
 
 TEST(UsbipAtaPassThrough, FixedFormatCarriesTheRegistersWhereSatPutsThem) {

@@ -29,6 +29,16 @@ AtaRegisters returnedAtaRegisters(const AtaTaskFile& returned) {
   return r;
 }
 
+AtaTaskFile taskFileFromReturnedRegisters(const AtaRegisters& r) {
+  AtaTaskFile t;
+  t.featuresOrError = r.features;
+  t.count = r.sectorCount;
+  t.lba = std::uint64_t{r.lbaLow} | std::uint64_t{r.lbaMid} << 8 | std::uint64_t{r.lbaHigh} << 16;
+  t.device = r.device;
+  t.commandOrStatus = r.command;
+  return t;
+}
+
 std::optional<AtaPassThroughCommand> decodeAtaPassThrough(std::span<const std::uint8_t> cdb) {
   if (cdb.empty()) return std::nullopt;
   const bool is16 = cdb[0] == kAtaPassThrough16;

@@ -70,6 +70,9 @@ ScsiTargetResult completeAtaPassThrough(const AtaPassThroughCommand& command, co
 
 // The returned registers as the console's 28-bit block (error into features, status into command).
 AtaRegisters returnedAtaRegisters(const AtaTaskFile& returned);
+// The other way: a 28-bit register block an ATA device returned (features = error, command =
+// status), as a task file for completeAtaPassThrough().
+AtaTaskFile taskFileFromReturnedRegisters(const AtaRegisters& returned);
 
 // Converts descriptor sense carrying an ATA Status Return descriptor into fixed-format sense the
 // way SAT lays it out (INFORMATION = error, status, device, count; COMMAND-SPECIFIC

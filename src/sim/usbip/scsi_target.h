@@ -5,6 +5,16 @@
 // itself (INQUIRY, TEST UNIT READY, READ CAPACITY, MODE SENSE, REQUEST SENSE, PREVENT ALLOW
 // MEDIUM REMOVAL, SYNCHRONIZE CACHE, START STOP UNIT) unless the target claims them through
 // answersCommand(); every other command block goes to execute().
+//
+// Glue to a RawDiskHost such as the simulated enclosure, in outline:
+//   execute(cdb, dataIn, data, length):
+//     ATA PASS-THROUGH (0x85 / 0xA1): cmd = decodeAtaPassThrough(cdb) (nullopt: invalidFieldInCdb());
+//       regs = cmd->toAtaRegisters(); ok = host.sendAta(h, regs, data, cmd->transferBytes / 512);
+//       return completeAtaPassThrough(*cmd, taskFileFromReturnedRegisters(regs), ok ? cmd->transferBytes : 0)
+//     anything else: a ScsiRequest with the block (READ/WRITE/vendor blocks are 10 bytes), the
+//       direction and `data`/`length`; sendScsi() false means the device is gone
+//       (completed = false); the host's status and sense go back as they are.
+//   answersCommand(0x12) true when the host's own INQUIRY answer should be seen.
 #include <cstdint>
 #include <span>
 #include <vector>
