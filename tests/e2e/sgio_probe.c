@@ -46,9 +46,12 @@ static void probe(int fd, const char *name, const unsigned char *cdb, int cdb_le
          rc, took, io.status, io.masked_status, io.host_status, io.driver_status, io.resid, io.duration, io.sb_len_wr);
   hex("sense", sense, io.sb_len_wr);
   if (show > 0) hex("data", data, show);
-  if (len >= 94 && cdb[0] != 0x28) {
+  if (len >= 94 && (cdb[0] == 0x85 || cdb[0] == 0xA1)) {
     char model[41];
-    for (int i = 0; i < 40; ++i) model[i] = (char)data[54 + (i ^ 1)];
+    for (int i = 0; i < 40; ++i) {
+      unsigned char c = data[54 + (i ^ 1)];
+      model[i] = (c >= 0x20 && c < 0x7F) ? (char)c : '.';
+    }
     model[40] = 0;
     printf(" model=\"%s\"", model);
   }
