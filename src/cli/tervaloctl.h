@@ -47,6 +47,7 @@ struct CliContext {
 void addDrivesCommand(CLI::App& app, CliContext& ctx);
 void addOrderCommands(CLI::App& app, CliContext& ctx);
 void addDetectCommand(CLI::App& app, CliContext& ctx);
+void addStatusCommand(CLI::App& app, CliContext& ctx);
 
 // Runs tervaloctl with the given arguments and streams; returns the exit code.
 int runTervaloctl(int argc, char** argv, std::ostream& out = std::cout, std::ostream& err = std::cerr,
