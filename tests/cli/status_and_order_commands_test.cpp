@@ -92,6 +92,22 @@ TEST(StatusCommand, FailuresGoToStderrWithANonZeroExit) {
   EXPECT_TRUE(contains(broken.err, "Bad scenario:")) << broken.err;
 }
 
+TEST(StatusCommand, ControllerBytesThatAreNoUtf8StillGiveValidJson) {
+  TempFolder dir;
+  sim::Scenario scenario;
+  scenario.addController(0, sim::healthyMirrorController(sim::AccessPath::VendorDouble));
+  const std::string sim = dir.simulateArg(scenario);
+
+  // On this path the record's second half comes from an erased slot: 0xFF bytes in the models.
+  const CliRun status = runCli({sim, "status", "--json"});
+  ASSERT_EQ(status.code, 0) << status.err;
+  const auto j = nlohmann::json::parse(status.out);
+  EXPECT_EQ(j["ports"][0]["model"].get<std::string>().substr(0, 3), "\xEF\xBF\xBD") << "U+FFFD";
+  const CliRun text = runCli({sim, "status"});
+  EXPECT_EQ(text.code, 0) << text.err;
+  EXPECT_TRUE(contains(text.out, "p0Model           \"\xEF\xBF\xBD")) << text.out;
+}
+
 // ---------------------------------------------------------------------------------------------
 // set and scan: exit codes and messages (their effect on the controller is tested in the core)
 
