@@ -60,7 +60,8 @@ TEST_P(SettingOrders, SettingsBytesReachTheControllerAndChangeItsRecord) {
     EXPECT_EQ(s.console.controls.settingBusy[0], 4);
     EXPECT_FALSE(s.console.controls.settingBoxesEnabled);
 
-    const StatusRecordView view(readRecord());
+    const Sector record = readRecord();
+    const StatusRecordView view(record);
     EXPECT_EQ(view.buzzerOn(), !c.mute);
     EXPECT_EQ(view.autoScanOn(), c.autoScan);
     EXPECT_EQ(view.settingFlags() & 0xF0, 0xF0) << "the setting source is left alone";

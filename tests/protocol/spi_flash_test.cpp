@@ -163,6 +163,35 @@ TEST_P(SpiFlashOnPath, NoUpgradeTargetOpensNothing) {
   EXPECT_EQ(s.console.protocol.progressCount, 0u);
 }
 
+TEST(SpiFlash, TheStartAddressDecidesTheLowRegion) {
+  struct Case {
+    const char* name;
+    bool erase;
+    std::uint32_t address, length;
+    bool lowRegion;
+  };
+  const Case cases[] = {{"erase crossing 0xC000", true, 0xB000, 0x2000, true},
+                        {"erase from 0xC000", true, 0xC000, 0x1000, false},
+                        {"program of the last low page", false, 0xBF00, 0x200, true},
+                        {"program from 0xC000", false, 0xC000, 0x100, false}};
+  const std::vector<std::uint8_t> data(0x200, 0x3C);
+  for (AccessPath path : {AccessPath::Mailbox, AccessPath::Ata}) {
+    for (const Case& c : cases) {
+      SimConsole s(path);
+      s.enterUpgrade();
+      s.host.clearOrderLog();
+      ASSERT_TRUE(c.erase ? EraseSpi(s.console, c.address, c.length) : WriteSpi(s.console, c.address, c.length, data.data()))
+          << c.name << " " << testing::pathLabel(path) << ": " << s.ui.panel(kErrorPanel);
+      const RequestKind step = c.erase ? RequestKind::SpiEraseOrder : RequestKind::SpiProgramOrder;
+      using K = RequestKind;
+      const auto expected = c.lowRegion ? std::vector<K>{K::ModeSpiOpen, K::ModeLowOpen, step, K::ModeLowClose, K::ModeSpiClose}
+                                        : std::vector<K>{K::ModeSpiOpen, step, K::ModeSpiClose};
+      EXPECT_EQ(testing::foldSteps(s.orderKinds()), expected) << c.name;
+      EXPECT_EQ(s.host.violationCount(), 0u) << c.name << "\n" << s.violations();
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Paths, SpiFlashOnPath, ::testing::ValuesIn(testing::kAllPaths),
                          [](const auto& info) { return testing::pathLabel(info.param); });
 
