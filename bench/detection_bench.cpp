@@ -2,6 +2,8 @@
 // disk, plain disks and controllers on every access path.
 #include <benchmark/benchmark.h>
 
+#include "core/quiet_ui.h"
+
 #include "core/console.h"
 #include "device/detection.h"
 #include "device/drive_table.h"
@@ -11,15 +13,6 @@
 namespace {
 
 using namespace tervalo;
-
-class QuietUi final : public ConsoleUi {
- public:
-  MessageAnswer showMessage(const MessageBoxRequest&) override { return MessageAnswer::Ok; }
-  void processPendingEvents() override {}
-
- protected:
-  void showStatusText(int, const std::string&) override {}
-};
 
 sim::Scenario tenDrives() {
   sim::Scenario s;

@@ -2,6 +2,8 @@
 // the device time the simulator's latency model charges for it, and the host CPU time the
 // console and the simulator spend on it. The goal is host CPU below 2 % of the device time.
 #include <benchmark/benchmark.h>
+
+#include "core/quiet_ui.h"
 #include <time.h>
 
 #include <vector>
@@ -16,13 +18,6 @@
 namespace tervalo {
 namespace {
 
-class SilentUi : public ConsoleUi {
- public:
-  void setStatusText(int, const std::string&) override {}
-  MessageAnswer showMessage(const MessageBoxRequest&) override { return MessageAnswer::Ok; }
-  void processPendingEvents() override {}
-};
-
 double threadCpuSeconds() {
   timespec t{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
@@ -35,7 +30,7 @@ void flashRead(benchmark::State& state, sim::AccessPath path) {
   sim::SimulatedHost host;
   host.addPlainDisk(0);
   host.addController(1, sim::healthyMirrorController(path));
-  SilentUi ui;
+  QuietUi ui;
   ManualClock clock;
   Console console(host, ui, clock);
   console.device.driveLetterCount = ScanLogicalDrives(console);
