@@ -27,7 +27,7 @@ class NoDiskHost : public RawDiskHost {
 
 class SilentUi : public ConsoleUi {
  public:
-  void setStatusText(int, const std::string&) override {}
+  void showStatusText(int, const std::string&) override {}
   MessageAnswer showMessage(const MessageBoxRequest&) override { return MessageAnswer::Ok; }
   void processPendingEvents() override {}
 };

@@ -17,7 +17,7 @@ namespace {
 
 class QuietUi : public ConsoleUi {
  public:
-  void setStatusText(int, const std::string&) override {}
+  void showStatusText(int, const std::string&) override {}
   MessageAnswer showMessage(const MessageBoxRequest&) override { return MessageAnswer::Ok; }
   void processPendingEvents() override {}
 };
