@@ -7,10 +7,13 @@ namespace tervalo::cli {
 
 void CliUi::showStatusText(int panel, const std::string& text) {
   // Only the failure panel speaks to the person; the others carry figures the commands print.
-  if (panel == kErrorPanel && !quiet_ && !text.empty()) err_ << text << '\n';
+  if (panel != kErrorPanel || quiet_ || text.empty()) return;
+  if (beforeTextHook_) beforeTextHook_();
+  err_ << text << '\n';
 }
 
 MessageAnswer CliUi::showMessage(const MessageBoxRequest& request) {
+  if (beforeTextHook_) beforeTextHook_();
   const std::string caption = request.caption.value_or(kSystemDefaultErrorCaption);
   if (request.buttons == MessageButtons::Ok) {
     err_ << (caption.empty() ? std::string() : caption + ": ") << request.text << '\n';

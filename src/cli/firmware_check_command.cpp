@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "cli/flash_commands.h"
 #include "cli/offline_host.h"
 #include "cli/tervaloctl.h"
 #include "firmware/firmware_file.h"
@@ -57,7 +58,7 @@ void runCheck(CliContext& ctx, const std::string& path, bool json) {
 }  // namespace
 
 void addFirmwareCheckCommand(CLI::App& app, CliContext& ctx) {
-  auto* firmware = app.add_subcommand("firmware", "Firmware image files");
+  auto* firmware = app.add_subcommand("firmware", "Firmware image files and firmware upgrades");
   firmware->require_subcommand(1);
   auto* check = firmware->add_subcommand("check", "Load an image file and say whether the upgrade accepts it");
   auto path = std::make_shared<std::string>();
@@ -65,6 +66,7 @@ void addFirmwareCheckCommand(CLI::App& app, CliContext& ctx) {
   check->add_option("FILE", *path, "Firmware image file")->required();
   check->add_flag("--json", *json, "Print JSON");
   check->callback([&ctx, path, json] { runCheck(ctx, *path, *json); });
+  addFirmwareUpgradeCommand(*firmware, ctx);
 }
 
 }  // namespace tervalo::cli

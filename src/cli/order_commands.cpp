@@ -2,15 +2,12 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <vector>
 
 #include "cli/controller_session.h"
+#include "cli/flash_backup.h"
+#include "cli/flash_commands.h"
 #include "core/bytes.h"
-#include "protocol/command_channel.h"
 #include "protocol/setting_orders.h"
-#include "protocol/spi_flash.h"
 
 namespace tervalo::cli {
 
@@ -83,45 +80,8 @@ void runFlashRead(CliContext& ctx, const FlashReadOptions& o) {
   Console* console = detectControllers(ctx);
   if (!console || !selectController(ctx, *console, o.device)) return;
   const std::uint32_t size = o.size ? o.size : console->protocol.spiSize;
-  std::vector<std::uint8_t> data((size + 511) / 512 * 512, 0xFF);
-
-  console->protocol.upgradeTarget = o.device - 1;
-  bool ok = false;
-  if (SendModeCommand(*console, ModeUpgradeEnter)) {
-    console->protocol.progressCount = 0;
-    ok = ReadSpi(*console, 0, size, data.data());
-    // Upgrade mode is left on every path once it was entered.
-    if (!SendModeCommand(*console, ModeUpgradeLeave)) ok = false;
-  }
-  console->protocol.upgradeTarget = kNoUpgradeTarget;
-  if (!ok) {
-    ctx.err << "Flash read failed; no backup written.\n";
-    return;
-  }
-
-  // Written beside the target and renamed into place, so a failure never leaves a partial file
-  // under the backup's name.
-  const std::filesystem::path target(o.output);
-  const std::filesystem::path temp = target.string() + ".part";
-  {
-    std::ofstream file(temp, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(data.data()), size);
-    file.flush();
-    if (!file) {
-      ctx.err << "Cannot write " << temp.string() << ".\n";
-      std::error_code ec;
-      std::filesystem::remove(temp, ec);
-      return;
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(temp, target, ec);
-  if (ec) {
-    ctx.err << "Cannot create " << target.string() << ": " << ec.message() << ".\n";
-    std::filesystem::remove(temp, ec);
-    return;
-  }
-  ctx.out << "Read " << size << " bytes of flash from Device" << o.device << " into " << target.string() << ".\n";
+  if (!backupFlash(ctx, *console, o.device, size, o.output)) return;
+  ctx.out << "Read " << size << " bytes of flash from Device" << o.device << " into " << o.output << ".\n";
   ctx.exitCode = 0;
 }
 
@@ -142,7 +102,7 @@ void addOrderCommands(CLI::App& app, CliContext& ctx) {
   scanCmd->add_option("--device", scan->device, "Controller page, 1-based")->check(CLI::Range(1, 4));
   scanCmd->callback([&ctx, scan] { runScan(ctx, *scan); });
 
-  auto* flash = app.add_subcommand("flash", "Back up the controller's SPI flash");
+  auto* flash = app.add_subcommand("flash", "Read and write the controller's SPI flash");
   flash->require_subcommand(1);
   auto read = std::make_shared<FlashReadOptions>();
   auto* readCmd = flash->add_subcommand("read", "Read the whole flash into a file");
@@ -151,6 +111,7 @@ void addOrderCommands(CLI::App& app, CliContext& ctx) {
       ->check(CLI::Range(1u, 0x1000000u));
   readCmd->add_option("--device", read->device, "Controller page, 1-based")->check(CLI::Range(1, 4));
   readCmd->callback([&ctx, read] { runFlashRead(ctx, *read); });
+  addFlashWriteCommand(*flash, ctx);
 }
 
 }  // namespace tervalo::cli

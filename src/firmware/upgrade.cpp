@@ -118,7 +118,9 @@ FlashOutcome StartUpgrade(Console& console, ProgressView& progress, const Upgrad
       }
     }
   }
-  SendModeCommand(console, ModeUpgradeLeave);
+  // A controller left in upgrade mode has not finished its upgrade, however well the flash
+  // verified: that is reported as a failure, with the leave order's text.
+  if (!SendModeCommand(console, ModeUpgradeLeave)) ok = false;
   progress.setProgressTickEnabled(false);
   progress.setPanelVisible(false);
 
@@ -157,7 +159,14 @@ FlashOutcome FileToSpi(Console& console, ProgressView& progress, const DirectPro
   progress.setProgressTickEnabled(true);
 
   protocol.upgradeTarget = options.selectorPosition;
-  const bool entered = SendModeCommand(console, ModeUpgradeEnter);
+  // Outside upgrade mode the controller refuses program and erase orders while the requests
+  // themselves complete: going on would report a flash that was never written. Stop here.
+  if (!SendModeCommand(console, ModeUpgradeEnter)) {
+    progress.setProgressTickEnabled(false);
+    progress.setPanelVisible(false);
+    showFailureBox(console);
+    return FlashOutcome::Refused;
+  }
 
   bool ok = false;
   const bool erased = EraseSpi(console, start, length);
@@ -178,7 +187,7 @@ FlashOutcome FileToSpi(Console& console, ProgressView& progress, const DirectPro
   progress.setProgressTickEnabled(false);
   progress.setPanelVisible(false);
 
-  if (ok && entered) {
+  if (ok) {
     console.ui.showMessage(applicationBox("File To SPI OK.", "Message"));
     return FlashOutcome::Succeeded;
   }
