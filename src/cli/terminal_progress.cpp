@@ -51,7 +51,9 @@ void TerminalProgressView::draw(std::uint32_t position) {
   drawnPermille_ = cellsOf(position);
   const auto filled = static_cast<int>(maximum_ ? std::uint64_t{std::min(position, maximum_)} * width_ / maximum_ : 0);
   const std::uint64_t percent = drawnPermille_ / 10;
-  std::string line = "\r" + (label_.empty() ? std::string() : label_ + " ") + caption_ + " [";
+  std::string line = "\r";
+  if (!label_.empty()) line.append(label_).append(" ");
+  line.append(caption_).append(" [");
   line.append(static_cast<std::size_t>(filled), '#');
   line.append(static_cast<std::size_t>(width_ - filled), '.');
   line += "] " + std::to_string(percent) + "% (" + std::to_string(position) + "/" + std::to_string(maximum_) + ")";
