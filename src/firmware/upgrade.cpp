@@ -121,7 +121,7 @@ FlashOutcome StartUpgrade(Console& console, ProgressView& progress, const Upgrad
   // A controller left in upgrade mode has not finished its upgrade, however well the flash
   // verified: that is reported as a failure, with the leave order's text.
   const std::string beforeLeave = console.ui.statusText(kErrorPanel);
-  if (!SendModeCommand(console, ModeUpgradeLeave)) {
+  if (!SendModeCommand(console, ModeUpgradeLeave) && ok) {
     ok = false;
     // The one leave failure without a text of its own is the drive that would not open; the
     // failure box must not repeat the verify result instead.
