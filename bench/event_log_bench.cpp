@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "core/quiet_ui.h"
+#include "device/offline_host.h"
 #include <unistd.h>
 
 #include <filesystem>
@@ -13,19 +14,6 @@
 
 namespace tervalo {
 namespace {
-
-// A host without disks: the passes never touch one.
-class NoDiskHost : public RawDiskHost {
- public:
-  std::vector<VolumeInfo> listVolumes() override { return {}; }
-  HostHandle openPhysicalDrive(int) override { return kInvalidHandle; }
-  HostHandle openVolume(const std::string&) override { return kInvalidHandle; }
-  bool volumeExtent(HostHandle, DiskExtent&) override { return false; }
-  bool sendScsi(HostHandle, const ScsiRequest&) override { return false; }
-  bool sendAta(HostHandle, AtaRegisters&, std::uint8_t*, std::uint32_t) override { return false; }
-  void rescanBus(HostHandle) override {}
-  void close(HostHandle) override {}
-};
 
 Sector healthyRecord() {
   Sector r{};
@@ -58,7 +46,7 @@ struct Bench {
   ~Bench() { std::filesystem::remove_all(dir); }
 
   std::filesystem::path dir;
-  NoDiskHost host;
+  OfflineHost host;
   QuietUi ui;
   ManualClock clock{LocalDateTime{2010, 3, 15, 9, 41, 7}};
   Console console{host, ui, clock};

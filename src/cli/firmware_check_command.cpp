@@ -4,7 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/flash_commands.h"
-#include "cli/offline_host.h"
+#include "device/offline_host.h"
 #include "cli/tervaloctl.h"
 #include "firmware/firmware_file.h"
 

@@ -10,13 +10,23 @@ namespace tervalo {
 
 namespace {
 
-// Opens the drive of the active page's controller and makes it the current controller.
+// The common start of both orders: a listed controller on the active page, made the current
+// controller, its drive opened and the two setting boxes disabled. An invalid handle after the
+// failure was shown.
 DriveHandle openActiveController(Console& console) {
+  if (console.device.controllerCount == 0) {
+    reportNoDevice(console);
+    return {};
+  }
   console.protocol.currentController = console.controls.activePage;
   const auto flags = controllerFlags(console, console.controls.activePage);
   DriveHandle handle;
   if (flags) handle = OpenDrive(console.host, *flags & kFlagDriveMask);
-  if (!handle) reportInvalidDrive(console);
+  if (!handle) {
+    reportInvalidDrive(console);
+    return handle;
+  }
+  console.controls.settingBoxesEnabled = false;
   return handle;
 }
 
@@ -30,13 +40,8 @@ void markBusy(Console& console) {
 bool WriteControllerSettings(Console& console) {
   std::lock_guard lock(console.deviceMutex);
   if (console.controls.pageChangeGuard) return false;
-  if (console.device.controllerCount == 0) {
-    reportNoDevice(console);
-    return false;
-  }
   DriveHandle handle = openActiveController(console);
   if (!handle) return false;
-  console.controls.settingBoxesEnabled = false;
 
   Sector& sector = console.protocol.commandSector;
   StampCommandSector(sector);
@@ -51,13 +56,8 @@ bool WriteControllerSettings(Console& console) {
 
 bool SendScanCommand(Console& console) {
   std::lock_guard lock(console.deviceMutex);
-  if (console.device.controllerCount == 0) {
-    reportNoDevice(console);
-    return false;
-  }
   DriveHandle handle = openActiveController(console);
   if (!handle) return false;
-  console.controls.settingBoxesEnabled = false;
 
   Sector& sector = console.protocol.commandSector;
   sector[0] = '3';

@@ -1,9 +1,9 @@
 #pragma once
-// A raw disk host that opens nothing: for the commands that work on files alone and must never
-// touch the host's disks.
+// A raw disk host that opens nothing: for work on files alone that must never touch the host's
+// disks, and for measurements of the layers above the disks.
 #include "device/raw_disk_host.h"
 
-namespace tervalo::cli {
+namespace tervalo {
 
 class OfflineHost final : public RawDiskHost {
  public:
@@ -18,4 +18,4 @@ class OfflineHost final : public RawDiskHost {
   std::string lastOpenError() const override { return "no disks are opened by this command"; }
 };
 
-}  // namespace tervalo::cli
+}  // namespace tervalo
