@@ -1,6 +1,8 @@
 // Host cost of a detection pass: four unchanged pages (no file write), and a changing pass that
 // rewrites a day file of 100,000 lines.
 #include <benchmark/benchmark.h>
+
+#include "core/quiet_ui.h"
 #include <unistd.h>
 
 #include <filesystem>
@@ -23,13 +25,6 @@ class NoDiskHost : public RawDiskHost {
   bool sendAta(HostHandle, AtaRegisters&, std::uint8_t*, std::uint32_t) override { return false; }
   void rescanBus(HostHandle) override {}
   void close(HostHandle) override {}
-};
-
-class SilentUi : public ConsoleUi {
- public:
-  void setStatusText(int, const std::string&) override {}
-  MessageAnswer showMessage(const MessageBoxRequest&) override { return MessageAnswer::Ok; }
-  void processPendingEvents() override {}
 };
 
 Sector healthyRecord() {
@@ -64,7 +59,7 @@ struct Bench {
 
   std::filesystem::path dir;
   NoDiskHost host;
-  SilentUi ui;
+  QuietUi ui;
   ManualClock clock{LocalDateTime{2010, 3, 15, 9, 41, 7}};
   Console console{host, ui, clock};
 };

@@ -2,6 +2,8 @@
 // once the demo's rebuild has ended: two status reads, an event detection pass that sees no
 // change (no file write) and the presentation of the page on display.
 #include <benchmark/benchmark.h>
+
+#include "core/quiet_ui.h"
 #include <unistd.h>
 
 #include <filesystem>
@@ -14,13 +16,6 @@
 
 namespace tervalo {
 namespace {
-
-class QuietUi : public ConsoleUi {
- public:
-  void setStatusText(int, const std::string&) override {}
-  MessageAnswer showMessage(const MessageBoxRequest&) override { return MessageAnswer::Ok; }
-  void processPendingEvents() override {}
-};
 
 // Real files, counting every file the log creates.
 class CountingIo : public PosixLogFileIo {

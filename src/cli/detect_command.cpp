@@ -41,7 +41,7 @@ void runDetect(CliContext& ctx, bool json) {
                     {"device", console->host.physicalDriveName(drive)}});
   }
   if (json) {
-    ctx.out << nlohmann::json{{"controllerCount", device.controllerCount}, {"controllers", list}}.dump(2) << '\n';
+    ctx.out << nlohmann::json{{"controllerCount", device.controllerCount}, {"controllers", list}}.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
     return;
   }
   if (list.empty()) {

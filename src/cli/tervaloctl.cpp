@@ -48,6 +48,7 @@ int runTervaloctl(int argc, char** argv, std::ostream& out, std::ostream& err, s
 
   addDrivesCommand(app, ctx);
   addDetectCommand(app, ctx);
+  addStatusCommand(app, ctx);
   addOrderCommands(app, ctx);
   addImageCommand(app, ctx);
   addFirmwareCheckCommand(app, ctx);

@@ -51,6 +51,7 @@ void addImageCommand(CLI::App& app, CliContext& ctx);
 void addFirmwareCheckCommand(CLI::App& app, CliContext& ctx);
 void addWatchCommand(CLI::App& app, CliContext& ctx);
 void addLogCommand(CLI::App& app, CliContext& ctx);
+void addStatusCommand(CLI::App& app, CliContext& ctx);
 void addSimulateCommand(CLI::App& app, CliContext& ctx);
 
 // Runs tervaloctl with the given arguments and streams; returns the exit code.

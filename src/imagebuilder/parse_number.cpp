@@ -14,7 +14,8 @@ int hexDigit(char c) {
 
 ParsedNumber conversionError(std::string_view text) {
   ParsedNumber r;
-  r.error = "'" + std::string(text) + "' is not a valid integer value";
+  r.error.reserve(text.size() + 32);
+  r.error.append(1, '\'').append(text).append("' is not a valid integer value");
   return r;
 }
 

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include "sim/usbip/scsi_sense.h"
 
 namespace tervalo::usbip {
@@ -14,13 +15,13 @@ std::vector<std::uint8_t> buildFixedSense(std::uint8_t key, std::uint8_t asc, st
 
 std::vector<std::uint8_t> buildDescriptorSense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq,
                                                std::span<const std::uint8_t> descriptors) {
-  std::vector<std::uint8_t> s(8, 0);
+  std::vector<std::uint8_t> s(8 + descriptors.size(), 0);
   s[0] = 0x72;  // current error, descriptor format
   s[1] = key & 0x0F;
   s[2] = asc;
   s[3] = ascq;
   s[7] = static_cast<std::uint8_t>(descriptors.size());
-  s.insert(s.end(), descriptors.begin(), descriptors.end());
+  std::copy(descriptors.begin(), descriptors.end(), s.begin() + 8);
   return s;
 }
 

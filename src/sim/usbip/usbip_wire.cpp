@@ -82,10 +82,10 @@ std::vector<std::uint8_t> encodeImportReply(const DeviceRecord* device) {
 
 std::vector<std::uint8_t> encodeDevlistReply(const DeviceRecord* device) {
   const auto h = encodeOpHeader({kUsbipVersion, kOpRepDevlist, 0});
-  std::vector<std::uint8_t> b(h.begin(), h.end());
-  std::array<std::uint8_t, 4> count{};
-  writeBe(count, 0, 4, device ? 1 : 0);
-  b.insert(b.end(), count.begin(), count.end());
+  // Header and device count, laid out at their offsets.
+  std::vector<std::uint8_t> b(h.size() + 4, 0);
+  std::copy(h.begin(), h.end(), b.begin());
+  writeBe(b, h.size(), 4, device ? 1 : 0);
   if (device) {
     const auto rec = encodeDeviceRecord(*device);
     b.insert(b.end(), rec.begin(), rec.end());
