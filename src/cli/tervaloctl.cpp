@@ -54,6 +54,7 @@ int runTervaloctl(int argc, char** argv, std::ostream& out, std::ostream& err, s
   addFirmwareCheckCommand(app, ctx);
   addWatchCommand(app, ctx);
   addLogCommand(app, ctx);
+  addSimulateCommand(app, ctx);
 
   try {
     app.parse(argc, argv);

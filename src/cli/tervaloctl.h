@@ -52,6 +52,7 @@ void addFirmwareCheckCommand(CLI::App& app, CliContext& ctx);
 void addWatchCommand(CLI::App& app, CliContext& ctx);
 void addLogCommand(CLI::App& app, CliContext& ctx);
 void addStatusCommand(CLI::App& app, CliContext& ctx);
+void addSimulateCommand(CLI::App& app, CliContext& ctx);
 
 // Runs tervaloctl with the given arguments and streams; returns the exit code.
 int runTervaloctl(int argc, char** argv, std::ostream& out = std::cout, std::ostream& err = std::cerr,

@@ -662,6 +662,8 @@ std::string scenarioToJson(const Scenario& s) {
   return j.dump(2) + "\n";
 }
 
+std::string arrayModelToJson(const ArrayModel& model) { return recordJson(model).dump(); }
+
 bool parseScenario(const std::string& text, const std::string& origin, Scenario& out, std::string& error) {
   json j;
   try {

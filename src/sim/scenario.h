@@ -199,5 +199,7 @@ bool loadScenarioFile(const std::string& path, Scenario& out, std::string& error
 bool parseScenario(const std::string& text, const std::string& origin, Scenario& out, std::string& error);
 // The scenario as JSON text that parseScenario reads back equal.
 std::string scenarioToJson(const Scenario& scenario);
+// A status record's fields as a scenario file writes them ("record" of a controller).
+std::string arrayModelToJson(const ArrayModel& model);
 
 }  // namespace tervalo::sim

@@ -13,7 +13,9 @@ wait_for() {  # wait_for CONDITION-COMMAND TENTHS
 }
 
 echo "E2E attach-start uptime=$(uptime_s)"
-vhci_attach 10.0.2.100 3240 1-1 || echo "E2E attach-failed"
+out=$(vhci_attach 10.0.2.100 3240 1-1) || echo "E2E attach-failed"
+echo "$out"
+plain_port=$(echo "$out" | sed -n 's/.* on port \([0-9]*\) .*/\1/p')
 if wait_for '[ -b /dev/sda ] && [ "$(cat /sys/block/sda/size 2>/dev/null)" != "0" ]' 300; then
   echo "E2E attached uptime=$(uptime_s) size=$(cat /sys/block/sda/size)"
 else
@@ -55,3 +57,14 @@ else
   echo "E2E attach2-timeout"
 fi
 dmesg | grep -iE 'usb|scsi|sd[ab]|vhci|sense|reset' | tail -60 | sed 's/^/E2E-DMESG /'
+
+# The console sessions each want the controller as /dev/sda: the RAM disk leaves first.
+echo "$plain_port" > /sys/devices/platform/vhci_hcd.0/detach
+if wait_for '[ ! -e /dev/sda ]' 300; then
+  echo "E2E plain-detached uptime=$(uptime_s)"
+else
+  echo "E2E plain-still-attached"
+fi
+if [ -x /e2e/console.sh ] && [ -f /e2e/sessions ]; then
+  /e2e/console.sh $(cat /e2e/sessions)
+fi

@@ -417,7 +417,7 @@ ScsiTargetResult MassStorageDevice::inquiry() {
   d[0] = 0x00;  // direct-access block device
   d[2] = identity_.inquiryVersion;
   d[3] = 0x02;  // response data format
-  d[4] = 31;    // additional length
+  d[4] = identity_.inquiryAdditionalLength;
   putPadded(d, 8, 8, identity_.scsiVendor);
   putPadded(d, 16, 16, identity_.scsiProduct);
   putPadded(d, 32, 4, identity_.scsiRevision);

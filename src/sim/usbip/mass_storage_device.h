@@ -55,6 +55,8 @@ struct DeviceIdentity {
   // INQUIRY VERSION: 0x06 = SPC-4. (The kernel's usb-storage asks for 96 bytes of sense from
   // devices above SPC-2 and 18 bytes from older ones.)
   std::uint8_t inquiryVersion = 0x06;
+  // INQUIRY ADDITIONAL LENGTH: 31 for the standard 36-byte answer.
+  std::uint8_t inquiryAdditionalLength = 31;
 };
 
 // How REQUEST SENSE hands over descriptor-format sense a target produced (the ATA Status
