@@ -433,7 +433,7 @@ void MainWindow::startUp() {
     deviceMonitor_ = monitor;
   }
 
-  if (options_.startWorkers) {
+  if (options_.startTimers) {
     timer3_->start();
     timer4_->start();
     timer5_->start();
@@ -597,8 +597,16 @@ void MainWindow::RebuildDevicePages() {
     upDown1_->setMaximum(std::max(count - 1, 0));
   }
   c.monitoring.deviceSelector = upDown1_->value();
+  // The last refresh leaves CurrentController at the last page it read, which may be gone now:
+  // the label and the upgrade buttons speak of the selected controller, which always exists.
+  c.protocol.currentController = c.monitoring.deviceSelector;
   upDown1_->setVisible(false);
-  for (int i = 0; i < kDevicePages; ++i) setTabVisible(i, false);
+  {
+    // All tabs go at once; the page on display is chosen again below.
+    const QSignalBlocker block(pageControl1_);
+    for (int i = 0; i < kDevicePages; ++i) pageControl1_->setTabVisible(i, false);
+    c.controls.activePage = -1;
+  }
 
   auto driveOf = [&](int slot) { return static_cast<int>(c.device.controllerList[static_cast<std::size_t>(slot)] & kFlagDriveMask); };
   if (count > 0) {

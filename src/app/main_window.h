@@ -42,8 +42,10 @@ inline constexpr int kDeviceChangeRecount = 20;
 struct WindowOptions {
   // Where the day log files go; empty: the log is kept in memory only.
   std::filesystem::path logFolder;
-  // Start the detection worker and the timers (the program); tests drive both by hand.
+  // Start the detection worker (the program); tests run its steps by hand.
   bool startWorkers = true;
+  // Switch the timers on (the program); tests call the tick handlers instead.
+  bool startTimers = true;
   // Listen for USB device changes (real host only).
   bool watchDeviceChanges = false;
   // The clock of the start-time and elapsed-time lines; the console's clock when null.

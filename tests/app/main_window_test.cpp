@@ -1,5 +1,7 @@
 #include "app/main_window.h"
 
+#include "app_fixture.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -12,10 +14,7 @@ namespace tervalo::app {
 namespace {
 
 TEST(MainWindowSmoke, OpensWithTheProgramTitleAndCloses) {
-  int argc = 1;
-  char name[] = "tervalo";
-  char* argv[] = {name, nullptr};
-  QApplication qapp(argc, argv);
+  testing::testApplication();
   ManualClock clock(LocalDateTime{2024, 5, 6, 9, 0, 0});
   WindowOptions options;
   options.windowClock = &clock;
