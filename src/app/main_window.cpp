@@ -794,7 +794,11 @@ void MainWindow::BitBtn1Click() {
   const QString path =
       firmwareChooser_ ? firmwareChooser_()
                        : QFileDialog::getOpenFileName(this, "Open", QString(), "Binary code (*.bin);;All files (*.*)");
-  if (!path.isEmpty()) LoadFirmwareFile(c, path.toStdString());
+  if (!path.isEmpty()) {
+    // Its status texts must not interleave with those of a detection run on the worker.
+    std::lock_guard lock(c.deviceMutex);
+    LoadFirmwareFile(c, path.toStdString());
+  }
   releaseOperationLock(c);
 }
 
@@ -804,6 +808,9 @@ void MainWindow::Button2Click() {
   OperationScope scope(*this);
   UpgradeOptions options;
   options.selectorPosition = upDown1_->value();
+  // Detection stays out until the upgrade has returned (events that run meanwhile are on this
+  // thread and may take the lock again).
+  std::lock_guard lock(c.deviceMutex);
   StartUpgrade(c, *this, options);
 }
 
