@@ -501,8 +501,14 @@ void MainWindow::showStatusTextNow(int panel, const QString& text) {
 MessageAnswer MainWindow::showMessage(const MessageBoxRequest& request) {
   const MessageAnswer fallback = request.buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
   if (onGuiThread()) return showMessageNow(request);
-  // From the detection worker: the box is shown on the user-interface thread while the worker
-  // waits; a worker told to stop gives up waiting and takes the cautious answer.
+  // From the detection worker, which holds the device lock that window handlers may be waiting
+  // for: a box with only OK is shown on the user-interface thread without waiting for it.
+  if (request.buttons == MessageButtons::Ok) {
+    QMetaObject::invokeMethod(
+        this, [this, request] { if (!stopWorkers_.load()) showMessageNow(request); }, Qt::QueuedConnection);
+    return MessageAnswer::Ok;
+  }
+  // A question waits for its answer; a worker told to stop gives up waiting and takes No.
   auto answer = std::make_shared<std::promise<MessageAnswer>>();
   std::future<MessageAnswer> result = answer->get_future();
   QMetaObject::invokeMethod(

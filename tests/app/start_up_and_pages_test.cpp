@@ -1,6 +1,7 @@
 // Start-up state, detection and the device pages, the debounce of device changes, the refresh
 // hand-over and the array controls of the main window.
 #include <QCoreApplication>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -252,6 +253,35 @@ TEST_F(DevicePages, StatusTextsFromAnotherThreadReachThePanelOnTheWindowThread) 
   worker.join();
   QCoreApplication::processEvents();
   EXPECT_EQ(label("StatusPanel4")->text().toStdString(), "Read Error for LBA = 58 and sector count = 1");
+}
+
+TEST_F(DevicePages, BoxesFromAnotherThreadAreShownOnTheWindowThread) {
+  MainWindow& w = makeWindow();
+  answer = MessageAnswer::Yes;
+  std::atomic<bool> okReturned{false};
+  std::atomic<int> questionAnswer{-1};
+  // An OK box does not wait: the worker may hold the device lock a window handler waits for.
+  std::thread okWorker([&] {
+    w.showMessage(systemBox("Drive Count Must less than 20."));
+    okReturned = true;
+  });
+  okWorker.join();
+  EXPECT_TRUE(okReturned);
+  EXPECT_TRUE(boxes.empty());
+  QCoreApplication::processEvents();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "Drive Count Must less than 20.");
+
+  // A question waits for the answer given on the window thread.
+  std::thread asking([&] {
+    questionAnswer = static_cast<int>(w.showMessage(applicationBox("Go on?", "Message", MessageIcon::None,
+                                                                   MessageButtons::YesNo)));
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (questionAnswer < 0 && std::chrono::steady_clock::now() < deadline) QCoreApplication::processEvents();
+  asking.join();
+  EXPECT_EQ(questionAnswer, static_cast<int>(MessageAnswer::Yes));
+  EXPECT_EQ(boxes.size(), 2u);
 }
 
 class ArrayControls : public WindowTest {
