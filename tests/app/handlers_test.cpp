@@ -217,6 +217,25 @@ TEST_F(Close, ACloseDuringAnOperationWaitsForItsEnd) {
   EXPECT_FALSE(window->isVisible());
 }
 
+TEST_F(Pages, LogOpensOneModalViewerAtATime) {
+  window->Button10Click();
+  int viewersInside = -1;
+  std::string caption;
+  QTimer::singleShot(0, [&] {
+    window->Button1Click();  // a queued second click while the viewer is up
+    const auto viewers = window->findChildren<ui::EventLogViewer*>();
+    viewersInside = static_cast<int>(viewers.size());
+    if (!viewers.empty()) {
+      caption = viewers[0]->windowTitle().toStdString();
+      viewers[0]->close();
+    }
+  });
+  window->Button1Click();
+  EXPECT_EQ(viewersInside, 1);
+  EXPECT_EQ(caption, ui::kRealTimeCaption);
+  EXPECT_TRUE(window->findChildren<ui::EventLogViewer*>().empty());
+}
+
 // ---------------------------------------------------------------------------------------------
 
 class Viewer : public ::testing::Test {
