@@ -212,10 +212,10 @@ void MainWindow::buildControls() {
   label18_->setAlignment(Qt::AlignCenter);
   setTextColour(label18_, colourOf(LabelColour::Fuchsia));
   label1_ = makeLabel(panel2_, "Label1", QString(), QRect(150, 150, 120, 17));
-  staticText6_ = makeLabel(panel2_, "StaticText6", QString(), QRect(84, 100, 68, 15));
+  staticText6_ = makeLabel(panel2_, "StaticText6", QString(), QRect(80, 117, 74, 16));
   staticText6_->setAlignment(Qt::AlignRight | Qt::AlignBottom);
   setTextColour(staticText6_, Qt::red);
-  staticText7_ = makeLabel(panel2_, "StaticText7", QString(), QRect(296, 100, 68, 15));
+  staticText7_ = makeLabel(panel2_, "StaticText7", QString(), QRect(292, 117, 74, 16));
   staticText7_->setAlignment(Qt::AlignRight | Qt::AlignBottom);
   setTextColour(staticText7_, Qt::red);
   button1_ = makeButton(panel2_, "Button1", "Log", QRect(175, 92, 70, 24));
@@ -254,6 +254,10 @@ void MainWindow::buildControls() {
   static_cast<QFrame*>(panel1_)->setFrameShape(QFrame::Panel);
   static_cast<QFrame*>(panel1_)->setFrameShadow(QFrame::Raised);
   panel1_->setGeometry(8, 352, 420, 78);
+  QPalette face = panel1_->palette();
+  face.setColor(QPalette::Window, QColor(0xf0, 0xf0, 0xf0));
+  panel1_->setPalette(face);
+  panel1_->setAutoFillBackground(true);
   panel1Caption_ = makeLabel(panel1_, "Panel1Caption", QString(), QRect(8, 4, 404, 18));
   panel1Caption_->setAlignment(Qt::AlignCenter);
   label12_ = makeLabel(panel1_, "Label12", QString(), QRect(8, 24, 404, 18));
