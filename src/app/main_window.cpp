@@ -377,7 +377,6 @@ void MainWindow::startUp() {
   detectRequested_.store(true);
   c.monitoring.pendingRequests.store(0);
   c.controls.pageChangeGuard = false;
-  if (options_.startWorkers) detectionThread_ = std::thread([this] { detectionLoop(); });
 
   guiStartTime_ = windowClock_->now();
   elapsedNow_ = guiStartTime_;
@@ -437,6 +436,9 @@ void MainWindow::startUp() {
     deviceMonitor_ = monitor;
   }
 
+  // The worker starts once every value it touches has its start value (it writes the prefix
+  // flag and the controller list); its first run begins at once.
+  if (options_.startWorkers) detectionThread_ = std::thread([this] { detectionLoop(); });
   if (options_.startTimers) {
     timer3_->start();
     timer4_->start();
