@@ -39,6 +39,11 @@ QStringList normaliseArguments(int argc, char** argv) {
 }
 
 // Parses the command line; prints and returns the exit code on --help, --version or an error.
+// The help text names the program; there is no application object yet to take the name from.
+QString helpTextOf(const QCommandLineParser& parser) {
+  return parser.helpText().replace("<executable_name>", "tervalo");
+}
+
 std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
   QCommandLineParser parser;
   parser.setApplicationDescription("Tervalo " TERVALO_VERSION " - management console for two-disk RAID enclosures");
@@ -55,11 +60,11 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& out) {
   parser.addOption(scenario);
   parser.addOption(logDir);
   if (!parser.parse(normaliseArguments(argc, argv))) {
-    std::fprintf(stderr, "tervalo: %s\n%s", qPrintable(parser.errorText()), qPrintable(parser.helpText()));
+    std::fprintf(stderr, "tervalo: %s\n%s", qPrintable(parser.errorText()), qPrintable(helpTextOf(parser)));
     return 2;
   }
   if (parser.isSet(help)) {
-    std::fputs(qPrintable(parser.helpText()), stdout);
+    std::fputs(qPrintable(helpTextOf(parser)), stdout);
     return 0;
   }
   if (parser.isSet(version)) {
