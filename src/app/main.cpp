@@ -1,11 +1,3 @@
-#include <QApplication>
+#include "app/app_main.h"
 
-#include "app/main_window.h"
-
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(tervalo::app::kProgramTitle);
-  tervalo::app::MainWindow window;
-  window.show();
-  return QApplication::exec();
-}
+int main(int argc, char** argv) { return tervalo::app::runTervalo(argc, argv); }
