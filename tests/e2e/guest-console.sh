@@ -53,9 +53,9 @@ step() {
   echo "E2E $s $n-rc rc=$rc err=$(tr '\r' '\n' < /tmp/err | grep -v '^ *$' | tail -1)"
 }
 
-for spec in "$@"; do
-  name=${spec%%:*}
-  rest=${spec#*:}
+for session_arg in "$@"; do
+  name=${session_arg%%:*}
+  rest=${session_arg#*:}
   port=${rest%%:*}
   unplug_port=${rest#*:}
 
