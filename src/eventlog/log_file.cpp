@@ -100,8 +100,10 @@ std::string dayFileName(const LocalDateTime& date) {
 }
 
 std::filesystem::path temporaryLogPath(const std::filesystem::path& dayFile) {
+  // One name per process: the window and a `tervaloctl watch` saving into the same folder never
+  // write into each other's temporary file.
   std::filesystem::path temp = dayFile;
-  temp += ".tmp";
+  temp += ".tmp." + std::to_string(::getpid());
   return temp;
 }
 

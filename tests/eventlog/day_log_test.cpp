@@ -43,7 +43,7 @@ TEST_F(DayLogTest, FirstPassWithoutDayFileWritesBannerAndBlocks) {
   std::string bytes;
   for (const auto& l : want) bytes += l + "\r\n";
   EXPECT_EQ(fileBytes("100315.log"), bytes);
-  EXPECT_FALSE(std::filesystem::exists(dir / "100315.log.tmp"));
+  EXPECT_EQ(folderEntries(), std::vector<std::string>{"100315.log"}) << "no temporary file is left behind";
 }
 
 TEST_F(DayLogTest, FirstPassKeepsAnExistingDayFileByteForByte) {
@@ -113,7 +113,7 @@ TEST_F(DayLogTest, FailedSaveLeavesThePreviousDayFileIntact) {
   setRecord(0, RecordBuilder().healthyMirror().portState(0x24));
   EXPECT_EQ(pass(), (std::vector<std::string>{at("D1 P0 was removed, ")}));
   EXPECT_EQ(fileBytes("100315.log"), before);
-  EXPECT_FALSE(std::filesystem::exists(dir / "100315.log.tmp"));
+  EXPECT_EQ(folderEntries(), std::vector<std::string>{"100315.log"}) << "no temporary file is left behind";
   // Steady pass: nothing to write, nothing lost from memory.
   EXPECT_TRUE(pass().empty());
   EXPECT_EQ(console.eventLog.buffer.lineCount(), splitLogText(before).size() + 1);

@@ -1,5 +1,6 @@
 #pragma once
 // A console with one to four controllers, a manual clock and a day-log folder of its own.
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -103,6 +104,13 @@ class EventLogFixture : public ::testing::Test {
     return s.str();
   }
   std::vector<std::string> fileLines(const std::string& name) const { return splitLogText(fileBytes(name)); }
+  // The names in the log folder, sorted.
+  std::vector<std::string> folderEntries() const {
+    std::vector<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
   void writeFile(const std::string& name, const std::string& bytes) const {
     std::ofstream(dir / name, std::ios::binary) << bytes;
   }
