@@ -33,9 +33,7 @@ void flashRead(benchmark::State& state, sim::AccessPath path) {
   QuietUi ui;
   ManualClock clock;
   Console console(host, ui, clock);
-  console.device.driveLetterCount = ScanLogicalDrives(console);
-  console.device.physicalDriveCount = CountPhysicalDrives(console);
-  DetectDevices(console);
+  countDrivesAndDetect(console);
   if (console.device.controllerCount != 1) {
     state.SkipWithError("controller not detected");
     return;

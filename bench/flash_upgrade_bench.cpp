@@ -10,6 +10,8 @@
 // - host_cpu_pct: host CPU time as a share of the modelled device time.
 #include <benchmark/benchmark.h>
 
+#include "core/quiet_ui.h"
+
 #include <ctime>
 
 #include "core/console.h"
@@ -20,15 +22,6 @@
 
 namespace tervalo {
 namespace {
-
-class SilentUi final : public ConsoleUi {
- public:
-  MessageAnswer showMessage(const MessageBoxRequest&) override { return MessageAnswer::Ok; }
-  void processPendingEvents() override {}
-
- protected:
-  void showStatusText(int, const std::string&) override {}
-};
 
 class SilentProgress final : public ProgressView {
  public:
@@ -53,12 +46,10 @@ void BM_FullUpgrade(benchmark::State& state, sim::AccessPath path) {
   sim::SimulatedHost host(scenario);
   const sim::LatencyModel latency;
   host.setLatencyModel(latency);
-  SilentUi ui;
+  QuietUi ui;
   ManualClock clock;
   Console console(host, ui, clock);
-  console.device.driveLetterCount = ScanLogicalDrives(console);
-  console.device.physicalDriveCount = CountPhysicalDrives(console);
-  DetectDevices(console);
+  countDrivesAndDetect(console);
   if (console.device.controllerCount != 1) {
     state.SkipWithError("no controller detected");
     return;

@@ -39,9 +39,7 @@ void BM_RefreshCycleDemoSteady(benchmark::State& state) {
   console.eventLog.io = io;
   console.eventLog.folder = dir;
   console.eventLog.timeFormat = {"%d/%m/%Y", "%H:%M:%S"};
-  console.device.driveLetterCount = ScanLogicalDrives(console);
-  console.device.physicalDriveCount = CountPhysicalDrives(console);
-  DetectDevices(console);
+  countDrivesAndDetect(console);
   console.controls.activePage = 0;
   NullMonitorView view;
   Button10Click(console, view);

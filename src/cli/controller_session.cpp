@@ -9,9 +9,7 @@ namespace tervalo::cli {
 Console* detectControllers(CliContext& ctx) {
   Console* console = ctx.makeConsole();
   if (!console) return nullptr;
-  console->device.driveLetterCount = ScanLogicalDrives(*console);
-  console->device.physicalDriveCount = CountPhysicalDrives(*console);
-  DetectDevices(*console);
+  countDrivesAndDetect(*console);
   return console;
 }
 

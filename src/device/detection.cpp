@@ -92,6 +92,12 @@ void DetectDevices(Console& console) {
   console.device.controllerCount = ProbeControllers(console);
 }
 
+void countDrivesAndDetect(Console& console) {
+  console.device.driveLetterCount = ScanLogicalDrives(console);
+  console.device.physicalDriveCount = CountPhysicalDrives(console);
+  DetectDevices(console);
+}
+
 const char* accessPathName(std::uint8_t flags) {
   if (flags & kFlagVendorScsi) return (flags & kFlagSinglePrefix) ? "vendor SCSI (single prefix)" : "vendor SCSI (double prefix)";
   if ((flags & kFlagMailbox) && (flags & kFlagAta)) return "mailbox + vendor ATA";

@@ -7,6 +7,9 @@ namespace tervalo {
 
 // The drive table, then the controller probe; stores the new controller count.
 void DetectDevices(Console& console);
+// Takes both drive counts as start-up does, then runs one detection: what a program that starts,
+// looks once and acts needs.
+void countDrivesAndDetect(Console& console);
 // Probes the physical drives, fills ControllerList slots 0.. and IdentifyData, returns the
 // number of controllers recorded (at most eight).
 int ProbeControllers(Console& console);

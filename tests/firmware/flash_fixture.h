@@ -51,9 +51,7 @@ class SimulatedFlashTest : public ::testing::Test {
     scenario.addController(kControllerDrive, config);
     sim = std::make_unique<sim::SimulatedHost>(scenario);
     console = std::make_unique<Console>(*sim, ui, clock);
-    console->device.driveLetterCount = ScanLogicalDrives(*console);
-    console->device.physicalDriveCount = CountPhysicalDrives(*console);
-    DetectDevices(*console);
+    countDrivesAndDetect(*console);
     ASSERT_EQ(console->device.controllerCount, 1) << pathName(config.path);
     initialFlash = sim->flashContents(kControllerDrive);
     sim->clearOrderLog();

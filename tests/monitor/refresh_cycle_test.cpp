@@ -67,9 +67,7 @@ class RefreshCycle : public ::testing::Test {
     host_ = std::make_unique<OpenRecordingHost>(*sim_);
     console_ = std::make_unique<Console>(*host_, ui_, clock_);
     Console& c = *console_;
-    c.device.driveLetterCount = ScanLogicalDrives(c);
-    c.device.physicalDriveCount = CountPhysicalDrives(c);
-    DetectDevices(c);
+    countDrivesAndDetect(c);
     ASSERT_EQ(c.device.controllerCount, static_cast<int>(scenario.drives.size()) - 1);
     c.controls.activePage = 0;
     Button10Click(c, view_);

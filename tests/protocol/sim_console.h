@@ -49,9 +49,7 @@ struct SimConsole {
 
   // Counts the drives and runs a detection, as the window's start-up does.
   int detect() {
-    console.device.driveLetterCount = ScanLogicalDrives(console);
-    console.device.physicalDriveCount = CountPhysicalDrives(console);
-    DetectDevices(console);
+    countDrivesAndDetect(console);
     host.clearOrderLog();
     return console.device.controllerCount;
   }

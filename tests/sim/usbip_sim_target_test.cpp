@@ -123,9 +123,7 @@ struct Enclosure {
     console = std::make_unique<Console>(*linuxHost, ui, clock);
   }
   int detect() {
-    console->device.driveLetterCount = ScanLogicalDrives(*console);
-    console->device.physicalDriveCount = CountPhysicalDrives(*console);
-    DetectDevices(*console);
+    countDrivesAndDetect(*console);
     return console->device.controllerCount;
   }
   std::uint8_t flags() const { return static_cast<std::uint8_t>(console->device.controllerList[0] & 0xFF); }

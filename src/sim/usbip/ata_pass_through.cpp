@@ -5,18 +5,6 @@
 
 namespace tervalo::usbip {
 
-AtaRegisters AtaPassThroughCommand::toAtaRegisters() const {
-  AtaRegisters r;
-  r.features = static_cast<std::uint8_t>(registers.featuresOrError);
-  r.sectorCount = static_cast<std::uint8_t>(registers.count);
-  r.lbaLow = static_cast<std::uint8_t>(registers.lba);
-  r.lbaMid = static_cast<std::uint8_t>(registers.lba >> 8);
-  r.lbaHigh = static_cast<std::uint8_t>(registers.lba >> 16);
-  r.device = registers.device;
-  r.command = registers.commandOrStatus;
-  return r;
-}
-
 AtaRegisters returnedAtaRegisters(const AtaTaskFile& returned) {
   AtaRegisters r;
   r.features = static_cast<std::uint8_t>(returned.featuresOrError);
@@ -28,6 +16,9 @@ AtaRegisters returnedAtaRegisters(const AtaTaskFile& returned) {
   r.command = returned.commandOrStatus;
   return r;
 }
+
+// The same 28-bit register layout in both directions.
+AtaRegisters AtaPassThroughCommand::toAtaRegisters() const { return returnedAtaRegisters(registers); }
 
 AtaTaskFile taskFileFromReturnedRegisters(const AtaRegisters& r) {
   AtaTaskFile t;
